@@ -1,0 +1,36 @@
+// The clock seam: every sleep and counter read of the libraries goes through
+// the installed clock, the system clock unless a test installed its own.
+#include <atomic>
+
+#include "platform_internal.h"
+
+// Each shared library of the stack links its own copy of this layer. On ELF
+// systems the slot keeps default visibility so that the dynamic linker binds
+// every copy to one slot and a clock installed by a test reaches all of them.
+#if defined(__ELF__)
+#define QAX_PLATFORM_SHARED_SLOT __attribute__((visibility("default")))
+#else
+#define QAX_PLATFORM_SHARED_SLOT
+#endif
+
+namespace platform::detail {
+QAX_PLATFORM_SHARED_SLOT std::atomic<Clock *> g_installed_clock{nullptr};
+}
+
+namespace platform {
+using detail::g_installed_clock;
+
+void set_clock(Clock *clock) { g_installed_clock.store(clock, std::memory_order_release); }
+
+Clock &clock() {
+    Clock *installed = g_installed_clock.load(std::memory_order_acquire);
+    return installed != nullptr ? *installed : detail::system_clock();
+}
+
+void sleep_ms(std::uint32_t ms) { clock().sleep_ms(ms); }
+
+std::uint64_t performance_counter() { return clock().counter(); }
+
+std::uint64_t performance_frequency() { return clock().counter_frequency(); }
+
+}  // namespace platform

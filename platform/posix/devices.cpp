@@ -1,0 +1,214 @@
+// Device interfaces: the sockets in run_directory()/devices/{CLASS}/, and
+// I/O-control requests as one exchange on the connection:
+//   request: u32 code, u32 input length, u32 output capacity, input bytes
+//   reply:   i32 status, u32 bytes reported, that many output bytes
+#include <dirent.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "posix_internal.h"
+
+namespace platform {
+namespace {
+constexpr char kDeviceDirectory[] = "/devices/";
+constexpr std::size_t kRequestHeaderSize = 12;
+constexpr std::size_t kReplyHeaderSize = 8;
+// Output beyond the capacity is read and dropped up to this much, which
+// keeps the connection in step; a reply reporting more breaks it.
+constexpr std::uint32_t kMaxDroppedOutput = 1U << 20;
+
+void put_u32(unsigned char *at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+std::uint32_t get_u32(const unsigned char *at) {
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(at[i]) << (8 * i);
+    return value;
+}
+
+class DirectoryDeviceSet final : public DeviceInfoSet {
+public:
+    DirectoryDeviceSet(std::string directory, std::vector<std::string> names)
+        : directory_(std::move(directory)), names_(std::move(names)) {}
+
+    Enum enumerate(std::uint32_t index) override {
+        if (index < names_.size()) return Enum::ok;
+        set_last_error(kErrorNoMoreItems);
+        return Enum::no_more_items;
+    }
+
+    bool interface_path(std::uint32_t index, std::string &path) override {
+        if (index >= names_.size()) {
+            set_last_error(kErrorNoMoreItems);
+            return false;
+        }
+        path = directory_ + "/" + names_[index];
+        return true;
+    }
+
+    bool device_description(std::uint32_t index, std::string &text) override {
+        if (index >= names_.size()) {
+            set_last_error(kErrorNoMoreItems);
+            return false;
+        }
+        text = names_[index];
+        return true;
+    }
+
+private:
+    std::string directory_;
+    std::vector<std::string> names_;
+};
+
+// One open device: its connection, one exchange at a time.
+struct DeviceConnection {
+    explicit DeviceConnection(std::unique_ptr<Stream> s) : stream(std::move(s)) {}
+    std::mutex exchange;
+    std::unique_ptr<Stream> stream;
+    bool broken = false;  // an exchange stopped half-way: the stream is out of step
+};
+
+struct DeviceTable {
+    std::mutex guard;
+    std::unordered_map<DeviceHandle, std::shared_ptr<DeviceConnection>> open;
+    DeviceHandle next = 1;
+};
+
+// Never destroyed: a thread left running at exit may still use a handle.
+DeviceTable &devices() {
+    static DeviceTable *instance = new DeviceTable;
+    return *instance;
+}
+
+std::shared_ptr<DeviceConnection> find_device(DeviceHandle handle) {
+    DeviceTable &table = devices();
+    std::lock_guard lock(table.guard);
+    auto it = table.open.find(handle);
+    return it == table.open.end() ? nullptr : it->second;
+}
+
+bool drop_bytes(Stream &stream, std::uint32_t count) {
+    std::array<unsigned char, 4096> scratch{};
+    while (count > 0) {
+        const std::uint32_t step = std::min<std::uint32_t>(count, scratch.size());
+        if (!stream.read(scratch.data(), step, nullptr)) return false;
+        count -= step;
+    }
+    return true;
+}
+
+// One request and its reply; false when the transport failed (last error set).
+bool exchange(DeviceConnection &device, std::uint32_t code, const void *in, std::uint32_t in_len, void *out,
+              std::uint32_t out_len, std::int32_t &status, std::uint32_t &received) {
+    unsigned char header[kRequestHeaderSize];
+    put_u32(header, code);
+    put_u32(header + 4, in_len);
+    put_u32(header + 8, out_len);
+    Stream &stream = *device.stream;
+    device.broken = true;  // until the whole exchange is through
+    if (!stream.write(header, sizeof header, nullptr) || !stream.write(in, in_len, nullptr)) return false;
+    unsigned char reply[kReplyHeaderSize];
+    if (!stream.read(reply, sizeof reply, nullptr)) return false;
+    status = static_cast<std::int32_t>(get_u32(reply));
+    const std::uint32_t reported = get_u32(reply + 4);
+    const std::uint32_t kept = std::min(reported, out_len);
+    const std::uint32_t excess = reported - kept;
+    if (excess > kMaxDroppedOutput) {
+        set_last_error(kErrorBrokenPipe);
+        return false;
+    }
+    if (!stream.read(out, kept, nullptr) || !drop_bytes(stream, excess)) return false;
+    received = kept;
+    device.broken = false;
+    return true;
+}
+}  // namespace
+
+std::unique_ptr<DeviceInfoSet> list_device_interfaces(const char *class_guid) {
+    if (class_guid == nullptr || !posix::is_plain_file_name(class_guid)) {
+        set_last_error(kErrorInvalidParameter);
+        return nullptr;
+    }
+    std::string run_dir;
+    if (!posix::usable_run_directory(run_dir)) return nullptr;
+    std::string directory = run_dir + kDeviceDirectory + class_guid;
+    std::vector<std::string> names;
+    if (DIR *listing = opendir(directory.c_str())) {
+        while (const dirent *entry = readdir(listing)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(listing);
+    } else if (errno != ENOENT) {
+        posix::set_error_from_errno();
+        return nullptr;
+    }
+    std::sort(names.begin(), names.end());
+    return std::make_unique<DirectoryDeviceSet>(std::move(directory), std::move(names));
+}
+
+DeviceHandle open_device(const std::string &path) {
+    posix::UniqueFd fd = posix::connect_unix(path);
+    if (!fd.valid()) {
+        posix::set_error_from_errno();
+        // Refused for permissions is access denied; anything else fails the open.
+        if (last_error() != kErrorAccessDenied) set_last_error(kErrorFileNotFound);
+        return kInvalidDevice;
+    }
+    auto connection = std::make_shared<DeviceConnection>(posix::make_socket_stream(std::move(fd)));
+    DeviceTable &table = devices();
+    std::lock_guard lock(table.guard);
+    const DeviceHandle handle = table.next++;
+    table.open.emplace(handle, std::move(connection));
+    return handle;
+}
+
+bool device_io_control(DeviceHandle device, std::uint32_t code, const void *in, std::uint32_t in_len, void *out,
+                       std::uint32_t out_len, std::uint32_t *returned) {
+    if (returned != nullptr) *returned = 0;
+    std::shared_ptr<DeviceConnection> connection = find_device(device);
+    if (!connection) {
+        set_last_error(kErrorInvalidHandle);
+        return false;
+    }
+    if ((in_len > 0 && in == nullptr) || (out_len > 0 && out == nullptr)) {
+        set_last_error(kErrorInvalidParameter);
+        return false;
+    }
+    std::lock_guard lock(connection->exchange);
+    if (connection->broken) {
+        set_last_error(kErrorBrokenPipe);
+        return false;
+    }
+    std::int32_t status = 0;
+    std::uint32_t received = 0;
+    if (!exchange(*connection, code, in, in_len, out, out_len, status, received)) return false;
+    if (returned != nullptr) *returned = received;
+    if (status != 0) {
+        set_last_error(static_cast<std::uint32_t>(status));
+        return false;
+    }
+    return true;
+}
+
+void close_device(DeviceHandle device) {
+    std::shared_ptr<DeviceConnection> removed;
+    DeviceTable &table = devices();
+    std::lock_guard lock(table.guard);
+    auto it = table.open.find(device);
+    if (it == table.open.end()) {
+        set_last_error(kErrorInvalidHandle);
+        return;
+    }
+    removed = std::move(it->second);
+    table.open.erase(it);
+}
+
+}  // namespace platform

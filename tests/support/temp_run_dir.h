@@ -1,0 +1,25 @@
+// A fresh temporary run directory, set as QAX_RUN_DIR while the object
+// lives. On the way out it stops the services started in it, drops its
+// named mutexes and removes the directory, and restores QAX_RUN_DIR.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace qax_test {
+
+class TempRunDir {
+public:
+    TempRunDir();
+    ~TempRunDir();
+    TempRunDir(const TempRunDir &) = delete;
+    TempRunDir &operator=(const TempRunDir &) = delete;
+
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+    std::optional<std::string> previous_;
+};
+
+}  // namespace qax_test

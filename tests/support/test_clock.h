@@ -1,0 +1,51 @@
+// A clock for tests: sleeps and long lock waits return at once (or after a
+// few ms of real time) while the clock's own time moves on. Installed for
+// the whole process while the object lives.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "platform/platform.h"
+
+namespace qax_test {
+
+class TestClock final : public platform::Clock {
+public:
+    struct Options {
+        // Real time a sleep blocks at most (0: it returns at once).
+        std::uint32_t real_sleep_cap_ms = 0;
+        // Real time a bounded lock wait blocks at most.
+        std::uint32_t real_lock_wait_cap_ms = 20;
+    };
+
+    TestClock();
+    explicit TestClock(Options options);
+    ~TestClock() override;  // puts the system clock back
+    TestClock(const TestClock &) = delete;
+    TestClock &operator=(const TestClock &) = delete;
+
+    // The clock's time in ms since it was installed.
+    std::uint64_t now_ms() const;
+    void advance_ms(std::uint64_t ms);
+    // What the code under test asked for.
+    std::uint64_t slept_ms() const;
+    std::uint32_t sleep_count() const;
+    std::uint32_t lock_time_outs() const;
+
+    std::uint64_t counter() override;
+    std::uint64_t counter_frequency() override;
+    void sleep_ms(std::uint32_t ms) override;
+    std::uint32_t lock_wait_ms(std::uint32_t requested) override;
+    void lock_wait_timed_out(std::uint32_t requested) override;
+
+private:
+    Options options_;
+    mutable std::mutex guard_;
+    std::uint64_t now_ns_ = 0;
+    std::uint64_t slept_ms_ = 0;
+    std::uint32_t sleeps_ = 0;
+    std::uint32_t lock_time_outs_ = 0;
+};
+
+}  // namespace qax_test
