@@ -2,7 +2,11 @@
 #ifndef QAX_EXPORT_H
 #define QAX_EXPORT_H
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(QAX_EXPORTS_FROM_DEF)
+#  define QAX_EXPORT_SYMBOL /* the library's .def file lists its exports */
+#  define QAX_IMPORT_SYMBOL __declspec(dllimport)
+#  define QAX_CALL __cdecl
+#elif defined(_WIN32)
 #  define QAX_EXPORT_SYMBOL __declspec(dllexport)
 #  define QAX_IMPORT_SYMBOL __declspec(dllimport)
 #  define QAX_CALL __cdecl

@@ -5,25 +5,30 @@
 #include "platform_internal.h"
 
 // Each shared library of the stack links its own copy of this layer. On ELF
-// systems the slot keeps default visibility so that the dynamic linker binds
-// every copy to one slot and a clock installed by a test reaches all of them.
+// systems the accessor of the slot keeps default visibility, so the dynamic
+// linker binds every copy to one definition, hence one slot, and a clock
+// installed by a test reaches all of them. (A function rather than a global
+// variable: duplicate interposed globals are reported as ODR violations by
+// the address sanitizer.)
 #if defined(__ELF__)
-#define QAX_PLATFORM_SHARED_SLOT __attribute__((visibility("default")))
+#define QAX_PLATFORM_SHARED_SLOT __attribute__((visibility("default"), noinline))
 #else
 #define QAX_PLATFORM_SHARED_SLOT
 #endif
 
 namespace platform::detail {
-QAX_PLATFORM_SHARED_SLOT std::atomic<Clock *> g_installed_clock{nullptr};
+QAX_PLATFORM_SHARED_SLOT std::atomic<Clock *> &installed_clock_slot() {
+    static std::atomic<Clock *> slot{nullptr};
+    return slot;
 }
+}  // namespace platform::detail
 
 namespace platform {
-using detail::g_installed_clock;
 
-void set_clock(Clock *clock) { g_installed_clock.store(clock, std::memory_order_release); }
+void set_clock(Clock *clock) { detail::installed_clock_slot().store(clock, std::memory_order_release); }
 
 Clock &clock() {
-    Clock *installed = g_installed_clock.load(std::memory_order_acquire);
+    Clock *installed = detail::installed_clock_slot().load(std::memory_order_acquire);
     return installed != nullptr ? *installed : detail::system_clock();
 }
 

@@ -57,8 +57,8 @@ private:
 // opened for overlapped I/O (the server side of our listeners).
 std::unique_ptr<Stream> make_pipe_stream(UniqueHandle pipe, bool overlapped);
 
-// Opens the client end of a pipe (named as CreateFileW takes it), retrying
-// for a while when every instance is busy. Invalid on failure, last error set.
+// Opens a device path or the client end of a pipe for reading and writing,
+// retrying a while when every pipe instance is busy. Invalid on failure.
 UniqueHandle open_pipe_client(const std::wstring &name, DWORD share);
 
 }  // namespace platform::win32

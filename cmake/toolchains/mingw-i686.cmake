@@ -1,0 +1,5 @@
+# 32-bit Windows libraries with mingw-w64.
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(QAX_MINGW_TRIPLE i686-w64-mingw32)
+set(QAX_WINE_LOADER /usr/lib/wine/wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,5 @@
+# 64-bit Windows libraries with mingw-w64.
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(QAX_MINGW_TRIPLE x86_64-w64-mingw32)
+set(QAX_WINE_LOADER /usr/lib/wine/wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

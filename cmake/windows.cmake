@@ -1,0 +1,129 @@
+# Windows (mingw-w64 cross build) helpers: GoogleTest built from source,
+# fixed export tables from .def files, import libraries made with dlltool,
+# and the static check of the built DLLs' export and import tables.
+if(NOT WIN32)
+  return()
+endif()
+
+set(QAX_WINDOWS_DIR ${CMAKE_CURRENT_LIST_DIR}/../windows)
+get_filename_component(QAX_WINDOWS_DIR ${QAX_WINDOWS_DIR} ABSOLUTE)
+
+find_program(QAX_DLLTOOL NAMES ${CMAKE_DLLTOOL} dlltool REQUIRED)
+find_program(QAX_OBJDUMP NAMES ${CMAKE_OBJDUMP} objdump REQUIRED)
+
+# The system DLLs a library or program of the stack may import; anything
+# else must be one of the stack's own DLLs.
+set(QAX_WINDOWS_SYSTEM_DLLS
+  KERNEL32.dll ADVAPI32.dll SETUPAPI.dll msvcrt.dll api-ms-win-crt-runtime-l1-1-0.dll
+  USER32.dll WS2_32.dll)
+
+# Components of the Windows build. The 64-bit build carries only boardport
+# and what it and its tests need; cardhost, linkhub and motionapi are 32-bit
+# deliverables; the examples are not built for Windows.
+# motionapi and vboard join the Windows build once they are complete.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(qax_windows_skip linkhub motionapi cardhost examples vboard)
+else()
+  set(qax_windows_skip motionapi examples vboard)
+endif()
+set(QAX_WINDOWS_SKIP ${qax_windows_skip} CACHE STRING "Components left out of this Windows build")
+list(REMOVE_ITEM QAX_COMPONENTS ${QAX_WINDOWS_SKIP})
+
+# The test folders of the other components that build and run for Windows
+# (they also bring tests/support into the build).
+set(QAX_WINDOWS_TESTS "" CACHE STRING "Test folders built for Windows besides tests/windows")
+
+# Whether this machine runs the cross-built programs under wine. Where the
+# loader cannot run (e.g. no 32-bit support in the kernel), the test programs
+# are still built, but only the static checks are registered.
+execute_process(COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --version
+  RESULT_VARIABLE qax_wine_status OUTPUT_QUIET ERROR_QUIET TIMEOUT 60)
+if(qax_wine_status EQUAL 0)
+  set(QAX_WINDOWS_RUN_TESTS ON)
+else()
+  set(QAX_WINDOWS_RUN_TESTS OFF)
+  message(STATUS "wine cannot run ${CMAKE_SYSTEM_PROCESSOR} programs here: Windows tests are built, not run")
+endif()
+
+# DLLs are named as the stack imports them (boardport.dll, not libboardport.dll).
+set(CMAKE_SHARED_LIBRARY_PREFIX "")
+set(CMAKE_SHARED_MODULE_PREFIX "")
+
+# GoogleTest for the target from the Debian sources, under the names that
+# find_package(GTest) gives on the build machine.
+if(QAX_BUILD_TESTS AND NOT TARGET GTest::gtest)
+  set(QAX_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(${QAX_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  foreach(lib gtest gtest_main gmock gmock_main)
+    if(NOT TARGET GTest::${lib})
+      add_library(GTest::${lib} ALIAS ${lib})
+    endif()
+  endforeach()
+  # find_package(GTest) then finds these targets through a config of ours.
+  set(GTest_DIR ${QAX_WINDOWS_DIR}/gtest-config CACHE PATH "" FORCE)
+endif()
+
+# qax_windows_def(<target> <def file>): the DLL's export table comes from
+# the .def file (fixed ordinals, aliases); no symbol is exported by name
+# unless the file lists it.
+function(qax_windows_def target def_file)
+  target_sources(${target} PRIVATE ${def_file})
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def_file})
+endfunction()
+
+# qax_windows_import_library(<name> DLL <dll name> DEF <def file>): an
+# imported library target <name> whose import library dlltool makes from
+# the .def file (NONAME entries import by ordinal only).
+function(qax_windows_import_library name)
+  cmake_parse_arguments(ARG "" "DLL;DEF" "" ${ARGN})
+  set(out ${CMAKE_BINARY_DIR}/lib/lib${name}.a)
+  add_custom_command(
+    OUTPUT ${out}
+    COMMAND ${QAX_DLLTOOL} --input-def ${ARG_DEF} --dllname ${ARG_DLL} --output-lib ${out}
+    DEPENDS ${ARG_DEF}
+    COMMENT "Import library ${name} from ${ARG_DEF}"
+    VERBATIM)
+  add_custom_target(${name}_generate DEPENDS ${out})
+  add_library(${name} INTERFACE)
+  target_link_libraries(${name} INTERFACE ${out})
+  add_dependencies(${name} ${name}_generate)
+endfunction()
+
+# qax_link_boardport_by_ordinal(<target>): links <target> against boardport
+# through an import library that names every function by ordinal only
+# (NONAME), leaving out the timing tests at 24 and 25.
+function(qax_link_boardport_by_ordinal target)
+  if(NOT TARGET boardport_by_ordinal)
+    qax_windows_import_library(boardport_by_ordinal DLL boardport.dll
+      DEF ${QAX_WINDOWS_DIR}/boardport-ordinal-imports.def)
+  endif()
+  target_link_libraries(${target} PRIVATE boardport_by_ordinal)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/include)
+  if(TARGET boardport)
+    add_dependencies(${target} boardport)  # the DLL it loads at run time
+  endif()
+endfunction()
+
+# qax_windows_check_exports(<target> EXPECTED <list file> [ALLOWED_DLLS ...]
+#   [ORDINAL_IMPORTS <dll> <list file>]): a test that reads the built DLL's
+# tables and compares them with the expected list (one export a line:
+# "<ordinal> <name>", or "- <name>" when only the name matters).
+function(qax_windows_check_exports target)
+  cmake_parse_arguments(ARG "" "EXPECTED;ORDINAL_IMPORTS_DLL;ORDINAL_IMPORTS" "ALLOWED_DLLS" ${ARGN})
+  if(NOT QAX_BUILD_TESTS)
+    return()
+  endif()
+  set(allowed ${QAX_WINDOWS_SYSTEM_DLLS} ${ARG_ALLOWED_DLLS})
+  list(JOIN allowed "," allowed_text)
+  add_test(NAME windows_exports_${target}
+    COMMAND ${CMAKE_COMMAND}
+      -DOBJDUMP=${QAX_OBJDUMP}
+      -DDLL=$<TARGET_FILE:${target}>
+      -DEXPECTED=${ARG_EXPECTED}
+      -DALLOWED_DLLS=${allowed_text}
+      -DORDINAL_IMPORTS_DLL=${ARG_ORDINAL_IMPORTS_DLL}
+      -DORDINAL_IMPORTS=${ARG_ORDINAL_IMPORTS}
+      -P ${QAX_WINDOWS_DIR}/check-exports.cmake)
+endfunction()

@@ -1,0 +1,118 @@
+// Fixtures of the motion interface tests: the whole stack against a virtual
+// board and the card server, or the library alone over a scripted
+// communication layer; a test clock in both, and a reader of the journal.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cardhost_fixture.h"
+#include "core/comm_calls.h"
+#include "test_clock.h"
+#include "virtual_board_fixture.h"
+
+namespace motion_test {
+
+struct LogLine {
+    int level = 0;
+    int module = 0;
+    int code = 0;
+    std::string text;
+};
+
+// Journal records written after the mark.
+class JournalMark {
+public:
+    JournalMark();
+    std::vector<LogLine> lines() const;
+    // Lines whose text contains `part`.
+    std::vector<LogLine> find(const std::string &part) const;
+
+private:
+    std::uint32_t next_ = 0;
+};
+
+// Board, server in the same run directory, the server's service shown as
+// running (this process), and the test clock.
+class StackTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    virtual vboard::FirmwareDefaults firmware() const { return {}; }
+
+    vboard::VirtualBoard &board() { return board_->board(); }
+    cardhost::Server &server() { return server_->server(); }
+    qax_test::TestClock &clock() { return *clock_; }
+
+private:
+    std::unique_ptr<qax_test::TestClock> clock_;
+    std::unique_ptr<qax_test::VirtualBoardRun> board_;
+    std::unique_ptr<qax_test::CardhostRun> server_;
+};
+
+// A communication layer of the test's own: registers in memory, scripted
+// results per call. Installed for the library while the object lives.
+class FakeComm {
+public:
+    FakeComm();
+    ~FakeComm();
+    FakeComm(const FakeComm &) = delete;
+    FakeComm &operator=(const FakeComm &) = delete;
+
+    static FakeComm &current();
+
+    std::atomic<int> init_result{0};
+    std::atomic<int> reset_result{0};
+    std::atomic<int> permission_result{3};
+    std::atomic<int> card_info_result{0};
+    std::atomic<int> sync_result{0};
+    std::atomic<int> sync_board_result{0};  // reply word 4
+    std::atomic<int> log_block_result{0};
+    std::atomic<int> init_calls{0};
+    std::atomic<int> exit_calls{0};
+    std::atomic<int> sync_calls{0};
+
+    void set_register(std::uint32_t index, std::uint32_t value);
+    std::uint32_t get_register(std::uint32_t index);
+    // The variable `id` as the server would hand it out.
+    void set_variable(int id, const void *data, std::size_t size);
+    // The board log record that the server hands out (124 bytes).
+    void set_card_log(std::uint32_t word0, const std::string &text);
+    // Zero-filled module block of the log library with entries 0..count-1 set.
+    void set_log_modules(int count);
+
+private:
+    friend struct FakeCalls;
+    std::mutex lock_;
+    std::map<std::uint32_t, std::uint32_t> registers_;
+    std::map<int, std::vector<std::uint8_t>> variables_;
+    std::vector<std::uint8_t> log_block_;
+    std::vector<std::uint8_t> card_log_ = std::vector<std::uint8_t>(124, 0);
+    McCommCalls calls_{};
+};
+
+// The library alone over FakeComm, with the test clock.
+class FakeCommTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    FakeComm &comm() { return *comm_; }
+    qax_test::TestClock &clock() { return *clock_; }
+    // Axis configuration: `count` axes, axis number n_i at index i.
+    void configure_axes(const std::vector<std::uint32_t> &axisNumbers);
+
+private:
+    std::unique_ptr<qax_test::TestClock> clock_;
+    std::unique_ptr<qax_test::TempRunDir> run_dir_;
+    std::unique_ptr<FakeComm> comm_;
+};
+
+}  // namespace motion_test

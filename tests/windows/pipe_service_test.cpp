@@ -1,0 +1,107 @@
+// Named pipes (wait, open, exchange, listener close) and the service
+// manager's answer for a service that is not installed.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <thread>
+
+#include "platform/platform.h"
+#include "win_test_env.h"
+
+namespace {
+
+constexpr std::uint32_t kRecordBytes = 512;
+
+std::string pipe_name() { return "\\\\.\\Pipe\\" + qax_win_test::unique_name("qax-pipe"); }
+
+// Answers each 512-byte record with the record's bytes plus one.
+void echo_plus_one(platform::Stream &stream) {
+    std::array<unsigned char, kRecordBytes> record{};
+    std::uint32_t done = 0;
+    while (stream.read(record.data(), kRecordBytes, &done)) {
+        for (auto &byte : record) byte = static_cast<unsigned char>(byte + 1);
+        if (!stream.write(record.data(), kRecordBytes, &done)) return;
+    }
+}
+
+TEST(PipeTest, WaitOnAMissingPipeTimesOut) {
+    const std::string name = pipe_name();
+    const std::uint64_t start = platform::performance_counter();
+    EXPECT_FALSE(platform::wait_named_pipe(name.c_str(), 60));
+    EXPECT_EQ(platform::last_error(), platform::kErrorSemTimeout);
+    const std::uint64_t elapsed_ms = (platform::performance_counter() - start) * 1000 / platform::performance_frequency();
+    EXPECT_LT(elapsed_ms, 1000u);
+    EXPECT_EQ(platform::open_named_pipe(name.c_str()), nullptr);
+}
+
+TEST(PipeTest, ClientsExchangeRecordsWithTheListenerOneAfterAnother) {
+    const std::string name = pipe_name();
+    auto listener = platform::listen_named_pipe(name.c_str());
+    ASSERT_NE(listener, nullptr);
+    std::thread server([&] {
+        for (int client = 0; client < 2; ++client) {
+            auto stream = listener->accept();
+            if (!stream) return;
+            echo_plus_one(*stream);
+        }
+    });
+    for (int client = 0; client < 2; ++client) {
+        SCOPED_TRACE(client);
+        ASSERT_TRUE(platform::wait_named_pipe(name.c_str(), 1000));
+        auto stream = platform::open_named_pipe(name.c_str());
+        ASSERT_NE(stream, nullptr);
+        std::array<unsigned char, kRecordBytes> record{};
+        record[0] = static_cast<unsigned char>(client);
+        record[kRecordBytes - 1] = 0xFE;
+        std::uint32_t done = 0;
+        ASSERT_TRUE(stream->write(record.data(), kRecordBytes, &done));
+        EXPECT_EQ(done, kRecordBytes);
+        ASSERT_TRUE(stream->read(record.data(), kRecordBytes, &done));
+        EXPECT_EQ(done, kRecordBytes);
+        EXPECT_EQ(record[0], client + 1);
+        EXPECT_EQ(record[kRecordBytes - 1], 0xFF);
+    }
+    server.join();
+}
+
+TEST(PipeTest, ReadFailsOnceTheServerIsGone) {
+    const std::string name = pipe_name();
+    auto listener = platform::listen_named_pipe(name.c_str());
+    ASSERT_NE(listener, nullptr);
+    std::thread server([&] { auto stream = listener->accept(); });  // closes at once
+    auto stream = platform::open_named_pipe(name.c_str());
+    ASSERT_NE(stream, nullptr);
+    server.join();
+    std::array<unsigned char, kRecordBytes> record{};
+    std::uint32_t done = 0;
+    EXPECT_FALSE(stream->read(record.data(), kRecordBytes, &done));
+    EXPECT_EQ(done, 0u);
+}
+
+TEST(PipeTest, CloseUnblocksAPendingAccept) {
+    auto listener = platform::listen_named_pipe(pipe_name().c_str());
+    ASSERT_NE(listener, nullptr);
+    std::unique_ptr<platform::Stream> accepted;
+    bool returned = false;
+    std::thread server([&] {
+        accepted = listener->accept();
+        returned = true;
+    });
+    Sleep(50);
+    listener->close();
+    server.join();
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(accepted, nullptr);
+    EXPECT_EQ(listener->accept(), nullptr);
+}
+
+TEST(ServiceTest, UnknownServiceDoesNotExist) {
+    auto manager = platform::open_service_manager();
+    if (!manager && platform::last_error() == platform::kErrorAccessDenied)
+        GTEST_SKIP() << "the service manager needs administrator rights";
+    ASSERT_NE(manager, nullptr);
+    EXPECT_EQ(manager->open(qax_win_test::unique_name("qax-no-such-service").c_str()), nullptr);
+    EXPECT_EQ(platform::last_error(), platform::kErrorServiceDoesNotExist);
+}
+
+}  // namespace
