@@ -14,10 +14,8 @@ extern "C" BOARDPORT_API int QAX_CALL WDF_SetParameter(uint32_t /*id*/, uint64_t
     }
     WdfParameterRecord record{};
     record.value = value;
-    // The driver reports 16 bytes for this request; the record doubles as the
-    // output buffer so that the count arrives whole over every transport.
     std::uint32_t returned = 0;
-    const bool ok = device_request(kReqParameter, &record, sizeof record, &record, sizeof record, &returned);
+    const bool ok = device_request(kReqParameter, &record, sizeof record, nullptr, 0, &returned);
     return ok && returned == sizeof record ? kOk : kLockOrRequest;
 }
 

@@ -17,21 +17,39 @@ set(QAX_WINDOWS_SYSTEM_DLLS
   KERNEL32.dll ADVAPI32.dll SETUPAPI.dll msvcrt.dll api-ms-win-crt-runtime-l1-1-0.dll
   USER32.dll WS2_32.dll)
 
-# Components of the Windows build. The 64-bit build carries only boardport
-# and what it and its tests need; cardhost, linkhub and motionapi are 32-bit
-# deliverables; the examples are not built for Windows.
-# motionapi and vboard join the Windows build once they are complete.
+# qax_windows_default(<variable> <doc> VALUES <values...> [FORMER <value>]):
+# a cache variable whose default follows this file. A cache that still holds
+# this file's earlier default (recorded, or FORMER from before the record)
+# takes the new one; a value set by hand stays.
+function(qax_windows_default variable doc)
+  cmake_parse_arguments(ARG "" "FORMER" "VALUES" ${ARGN})
+  if(DEFINED CACHE{${variable}_DEFAULT})
+    set(former "$CACHE{${variable}_DEFAULT}")
+  else()
+    set(former "${ARG_FORMER}")
+  endif()
+  if(NOT DEFINED CACHE{${variable}} OR "$CACHE{${variable}}" STREQUAL "${former}")
+    set(${variable} "${ARG_VALUES}" CACHE STRING "${doc}" FORCE)
+  endif()
+  set(${variable}_DEFAULT "${ARG_VALUES}" CACHE INTERNAL "")
+endfunction()
+
+# Components of the Windows build. The 64-bit build carries boardport, the
+# virtual board and what they and their tests need; cardhost, linkhub and
+# motionapi are 32-bit deliverables; the examples are not built for Windows.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(qax_windows_skip linkhub motionapi cardhost examples vboard)
+  qax_windows_default(QAX_WINDOWS_SKIP "Components left out of this Windows build"
+    VALUES linkhub motionapi cardhost examples FORMER "linkhub;motionapi;cardhost;examples;vboard")
 else()
-  set(qax_windows_skip motionapi examples vboard)
+  qax_windows_default(QAX_WINDOWS_SKIP "Components left out of this Windows build"
+    VALUES motionapi examples FORMER "motionapi;examples;vboard")
 endif()
-set(QAX_WINDOWS_SKIP ${qax_windows_skip} CACHE STRING "Components left out of this Windows build")
 list(REMOVE_ITEM QAX_COMPONENTS ${QAX_WINDOWS_SKIP})
 
-# The test folders of the other components that build and run for Windows
-# (they also bring tests/support into the build).
-set(QAX_WINDOWS_TESTS "" CACHE STRING "Test folders built for Windows besides tests/windows")
+# The test folders of the other components that build (and, where wine runs
+# them, run) for Windows; they also bring tests/support into the build.
+qax_windows_default(QAX_WINDOWS_TESTS "Test folders built for Windows besides tests/windows"
+  VALUES boardport FORMER "")
 
 # Whether this machine runs the cross-built programs under wine. Where the
 # loader cannot run (e.g. no 32-bit support in the kernel), the test programs

@@ -91,6 +91,120 @@ MOTIONAPI_API int QAX_CALL QAX_StopEcatComm(void);
 /* 1 running, 0 not running, -6 failure. Blocks for one server request. */
 MOTIONAPI_API int QAX_CALL QAX_GetEcatCommStatus(void);
 
+/* ---------------------------------------------------------------- per-axis interface
+ * Axes are numbered 1 to 32. Unless stated otherwise a call returns 0, 1
+ * without write permission, -1 for an input out of range (axis number
+ * outside 1..32 first), -2 for an axis that is not configured, 1 or -3 when
+ * the axis type does not support the command (1 on the models 7412 and
+ * 7422), -3 for a state conflict (command running, axis in a channel), -5
+ * when a status register cannot be read, -6 when the board refuses the
+ * command and -7 when the transport fails. Outputs are written only on
+ * success; a null output pointer is an input error. Each call blocks for
+ * one board exchange unless stated otherwise. */
+
+/* Servo on (on = 1) or off (0); waits until the board has done it, up to
+ * 200 polls 30 ms apart (-4 after that, -5 when the status is unreadable).
+ * Write permission is tested first, then on. */
+MOTIONAPI_API int QAX_CALL QAX_SRVONAxis(uint16_t axis, int32_t on);
+/* Alarm reset; refused with -3 while the axis moves, resets or has a motion
+ * command pending. Waits up to 60 polls of ten cycle periods (-4, -5). */
+MOTIONAPI_API int QAX_CALL QAX_RSTAxis(uint16_t axis);
+/* Writes the drive's digital outputs; refused with -3 while the servo
+ * switches or the axis moves. */
+MOTIONAPI_API int QAX_CALL QAX_SetAxisDO(int32_t axis, uint32_t value);
+/* Reads the drive's digital outputs, digital inputs, analog input `input`. */
+MOTIONAPI_API int QAX_CALL QAX_GetAxisDO(int32_t axis, uint32_t *value);
+MOTIONAPI_API int QAX_CALL QAX_GetAxisDI(int32_t axis, uint32_t *value);
+MOTIONAPI_API int QAX_CALL QAX_GetAxisAI(int32_t axis, int32_t input, uint32_t *value);
+/* Start reading or writing drive object index (0x3000..0x3FFF), subIndex
+ * (0..2) with type code (0..15); the result is polled with
+ * QAX_GetAxisSDOOpStatus. 1 (any model) for an axis type without SDO
+ * access; -9 when the board aborts the access. */
+MOTIONAPI_API int QAX_CALL QAX_StartGetAxisSDO(int32_t axis, int32_t index, uint32_t subIndex, uint32_t type);
+MOTIONAPI_API int QAX_CALL QAX_StartSetAxisSDO(int32_t axis, int32_t index, uint32_t subIndex, uint32_t type,
+                                             uint32_t value);
+/* State of the last SDO operation: *out1 its axis number (0 when the board
+ * names no known axis), *out2 object index, *out3 sub-index, *out4 state,
+ * *out5 value. */
+MOTIONAPI_API int QAX_CALL QAX_GetAxisSDOOpStatus(uint32_t *out1, uint32_t *out2, uint32_t *out3, uint32_t *out4,
+                                                uint32_t *out5);
+/* Read or write a process data object: subIndex 0..2, type 0..15. */
+MOTIONAPI_API int QAX_CALL QAX_GetAxisPDO(int32_t axis, uint32_t index, uint32_t subIndex, uint32_t type,
+                                        uint32_t *value);
+MOTIONAPI_API int QAX_CALL QAX_SetAxisPDO(int32_t axis, uint32_t index, uint32_t subIndex, uint32_t type,
+                                        uint32_t value);
+/* Axis parameter id (1, 9, 10, 11, 18 or 20); ids 10 and 18 in whole user
+ * units. Pauses two cycle periods first while a buffered channel runs. */
+MOTIONAPI_API int QAX_CALL QAX_GetAxisParameter(uint16_t axis, int32_t id, double *value);
+/* Status item 1..22 of the axis as 0 or 1; needs no write permission. Items
+ * 7-11 need the axis enabled. -7 when the event word cannot be read. */
+MOTIONAPI_API int QAX_CALL QAX_GetAxisStatus(int32_t axis, int32_t item, uint32_t *value);
+/* Sets the axis position (user units, finite, rounded to 0.00001); waits up
+ * to 20 polls 1 ms apart (-4, -5). */
+MOTIONAPI_API int QAX_CALL QAX_SetAxisPosition(uint16_t axis, double position);
+/* Position and velocity in user units, torque in the drive's count. No
+ * write permission needed, except for the position and velocity of an axis
+ * that homes (1 without it). Do not block beyond register reads. */
+MOTIONAPI_API int QAX_CALL QAX_GetAxisPosition(int32_t axis, double *position);
+MOTIONAPI_API int QAX_CALL QAX_GetAxisVelocity(int32_t axis, double *velocity);
+MOTIONAPI_API int QAX_CALL QAX_GetAxisTorque(int32_t axis, double *torque);
+
+/* ---------------------------------------------------------------- single-axis moves
+ * Positions are user units (rounded half away from zero to 0.00001, finite,
+ * within the board's 64-bit count); velocities user units per second. Every
+ * call needs write permission (1 without it). The moves are sent to the
+ * board's queue and return once delivered: 0; -1 bad input; -2 axis not
+ * configured; 1 or -3 refused by the axis state or type (1 on the models
+ * 7412 and 7422 for an unsupported type); -3 queue full; -5 status or
+ * pending-mask access failed (the move may have been delivered); -7 send
+ * failed. None of them waits for the move to end. */
+
+/* Touch probe settings: four switches of 0 or 1, passed by value. */
+#pragma pack(push, 4)
+typedef struct McTouchProbeSettings {
+    uint16_t settings[4];
+} McTouchProbeSettings;
+#pragma pack(pop)
+
+/* Home move with the drive's home value. */
+MOTIONAPI_API int QAX_CALL QAX_StartHMove(uint16_t axis, double value);
+/* Position move to `position` at `velocity` (>= 0.000001, not capped);
+ * mode 1 or 0 selects the board's two position-move forms. */
+MOTIONAPI_API int QAX_CALL QAX_StartPMove(uint16_t axis, double position, double velocity, int mode);
+/* Jog at `velocity` (>= 0.000001) in direction 1 or -1. */
+MOTIONAPI_API int QAX_CALL QAX_StartJMove(uint16_t axis, double velocity, int direction);
+/* T-move with set value 0..1000 in direction 1 or -1. */
+MOTIONAPI_API int QAX_CALL QAX_StartTMove(uint16_t axis, double value, int direction);
+/* Velocities, accelerations and jerk of the axis's moves (all >= 0); sent
+ * synchronously: 0, -6 board error, -7 transport failure. */
+MOTIONAPI_API int QAX_CALL QAX_SetMoveProfile(int axis, double velocity1, double velocity2, double accel1,
+                                              double accel2, double jerk);
+/* New velocity (>= 0, capped at the axis's maximum velocity) of the running
+ * move. */
+MOTIONAPI_API int QAX_CALL QAX_UpdateMoveVelocity(uint16_t axis, double velocity);
+/* New target of the running position move: mode 0 for a move of form 0,
+ * any other mode for form 1 (-3 "Move type is not matched" otherwise). */
+MOTIONAPI_API int QAX_CALL QAX_UpdatePMovePosition(uint16_t axis, double position, int mode);
+/* Stops the axis: mode 0 with deceleration, mode 1 at once. */
+MOTIONAPI_API int QAX_CALL QAX_StopMove(uint16_t axis, int mode);
+/* Starts the touch probe (mode 1 or 2); synchronous: 0, -6, -7. */
+MOTIONAPI_API int QAX_CALL QAX_TouchProbe(uint16_t axis, McTouchProbeSettings settings, uint16_t mode);
+/* Stops the touch probe; synchronous. */
+MOTIONAPI_API int QAX_CALL QAX_StopTouchProbe(uint16_t axis);
+/* The probe's status word and latched position (user units); outputs are
+ * written only on success. Pauses two cycle periods first while a buffered
+ * channel runs. */
+MOTIONAPI_API int QAX_CALL QAX_GetTouchProbeStatus(uint16_t axis, uint32_t *status, double *position);
+/* Two-segment move: position1 at velocity1, then position2 at velocity2
+ * (velocities >= 0, capped at the axis's maximum velocity). */
+MOTIONAPI_API int QAX_CALL QAX_MoveTwoSeg(int axis, double position1, double velocity1, double position2,
+                                          double velocity2);
+/* Switches the torque limit (enable 0 or 1) with a value in user units and
+ * two limits of at most 300; synchronous: 0, 1 unsupported axis type on any
+ * model, -3 an output write in flight, -6, -7. */
+MOTIONAPI_API int QAX_CALL QAX_EnableTorqueLimit(int axis, int enable, double value, uint32_t limit1,
+                                                 uint32_t limit2);
+
 /* Work status of buffered channel ch (0 idle, 1 running, 3 paused) for ch
  * 0..3, 0 for any other number. Does not block. The Windows library exports
  * it under the decorated name of an int(int) function. */

@@ -40,6 +40,10 @@ inline constexpr std::uint8_t kLogLevelIdentity = 32;
 inline constexpr int kLogModule = 4608;
 inline constexpr int kMessageCapacity = 512;
 inline constexpr int kLogTextMax = 255;
+// A message goes to standard output with "\r\n" and a line end; the
+// server's reply text to a file function with "\r\n" only.
+inline constexpr char kMessageEnd[] = "\r\n\n";
+inline constexpr char kReplyTextEnd[] = "\r\n";
 
 inline constexpr int kIdentityCodeName = 0;
 inline constexpr int kIdentityCodeVersion = 1;

@@ -10,8 +10,8 @@
 namespace linkhub {
 namespace {
 
-void emit(std::uint8_t level, int code, const char *text) {
-    std::printf("%s\r\n", text);
+void emit(std::uint8_t level, int code, const char *text, const char *end) {
+    std::printf("%s%s", text, end);
     std::fflush(stdout);
     char logged[kLogTextMax + 1];
     std::size_t length = std::strlen(text);
@@ -44,10 +44,12 @@ void message(int code, const char *format, ...) {
     va_start(args, format);
     vformat_into(text, sizeof text, format, args);
     va_end(args);
-    emit(kLogLevelMessage, code, text);
+    emit(kLogLevelMessage, code, text, kMessageEnd);
 }
 
-void message_text(int code, const char *text) { emit(kLogLevelMessage, code, text != nullptr ? text : ""); }
+void message_text(int code, const char *text) {
+    emit(kLogLevelMessage, code, text != nullptr ? text : "", kReplyTextEnd);
+}
 
 int format_into(char *out, std::size_t capacity, const char *format, ...) {
     std::va_list args;

@@ -11,11 +11,12 @@ namespace linkhub {
 #  define LINKHUB_PRINTF(fmt, args)
 #endif
 
-// Formats one message into 512 bytes, prints it with "\r\n" and logs it at
-// level 3 under the layer's module, cut to 255 characters.
+// Formats one message into 512 bytes, prints it with "\r\n" and a line end
+// and logs it at level 3 under the layer's module, cut to 255 characters.
 void message(int code, const char *format, ...) LINKHUB_PRINTF(2, 3);
 
-// Prints and logs a text as it is (the server's reply to a file function).
+// Prints a text as it is with "\r\n" and logs it (the server's reply to a
+// file function).
 void message_text(int code, const char *text);
 
 // The three identity records of the layer.

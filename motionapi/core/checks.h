@@ -38,6 +38,10 @@ int McRefuseNoSupport(std::uint32_t command, std::uint32_t limit);
 std::uint32_t McControllerModel();
 bool McIsModel7412();
 
+// The status queries' pause: sleeps 2 x trunc(cycle period) ms once when
+// any of the four buffered channels runs.
+void McPauseWhileChannelActive();
+
 // ---------------------------------------------------------------- axis checks
 // index is the internal axis index (0..31), already mapped by the frame.
 

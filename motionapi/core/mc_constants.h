@@ -373,6 +373,7 @@ inline constexpr std::uint32_t kCmdParam30 = 0x10300001;
 inline constexpr std::uint32_t kCmdMoveProfile = 0x10330001;
 inline constexpr std::uint32_t kCmdTorqueLimit = 0x10350001;
 inline constexpr std::uint32_t kCmdGroupStop = 0x20070000;
+inline constexpr std::uint32_t kCmdLinearUpdate = 0x200d0001;
 inline constexpr std::uint32_t kCmdLinearStatus = 0x20140001;
 inline constexpr std::uint32_t kCmdIoReadDi = 0x30010000;
 inline constexpr std::uint32_t kCmdIoWriteDo = 0x30020000;

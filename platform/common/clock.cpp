@@ -17,10 +17,14 @@
 #endif
 
 namespace platform::detail {
+#ifdef _WIN32
+std::atomic<Clock *> &installed_clock_slot();  // win32/clock_slot.cpp: one slot per process
+#else
 QAX_PLATFORM_SHARED_SLOT std::atomic<Clock *> &installed_clock_slot() {
     static std::atomic<Clock *> slot{nullptr};
     return slot;
 }
+#endif
 }  // namespace platform::detail
 
 namespace platform {

@@ -125,7 +125,10 @@ bool exchange(DeviceConnection &device, std::uint32_t code, const void *in, std:
         return false;
     }
     if (!stream.read(out, kept, nullptr) || !drop_bytes(stream, excess)) return false;
-    received = kept;
+    // The count is the driver's, as on Windows: a request may report more
+    // bytes than the caller's buffer took (the parameter request reports 16
+    // into no buffer at all).
+    received = reported;
     device.broken = false;
     return true;
 }

@@ -2,6 +2,7 @@
 // When QAX_VIRTUAL_BOARD names a pipe, that pipe is the board's one device
 // interface and each request is one exchange over it, as with the device
 // socket on POSIX.
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -20,6 +21,8 @@ constexpr char kVirtualBoardDescription[] = "Virtual motion board";
 // The largest request input the pipe exchange carries (the register block
 // record is about 96 KiB).
 constexpr std::uint32_t kMaxExchangeInput = 16 * 1024 * 1024;
+// The most reply bytes beyond the caller's buffer that are read and dropped.
+constexpr std::uint32_t kMaxDroppedOutput = 1024 * 1024;
 
 // The exchange records, little-endian as on the device socket.
 struct DeviceRequestHeader {
@@ -244,6 +247,16 @@ bool read_all(HANDLE pipe, void *data, std::uint32_t len) {
     return true;
 }
 
+bool drop_bytes(HANDLE pipe, std::uint32_t count) {
+    unsigned char scratch[4096];
+    while (count > 0) {
+        const std::uint32_t step = std::min<std::uint32_t>(count, sizeof scratch);
+        if (!read_all(pipe, scratch, step)) return false;
+        count -= step;
+    }
+    return true;
+}
+
 // One request as an exchange over the virtual board's pipe.
 bool pipe_request(DeviceObject &device, std::uint32_t code, const void *in, std::uint32_t in_len, void *out,
                   std::uint32_t out_len, std::uint32_t *returned) {
@@ -261,13 +274,17 @@ bool pipe_request(DeviceObject &device, std::uint32_t code, const void *in, std:
         device.broken = true;
         return false;
     }
-    if (reply.bytes_reported > out_len) {
-        // More than the caller's buffer: never copied; the stream is lost.
-        set_last_error(win32::kErrorInvalidData);
+    // A request may report more bytes than the caller's buffer takes (the
+    // parameter request reports 16 into no buffer at all): the caller keeps
+    // what fits, the rest is read and dropped, and the count is the driver's.
+    const std::uint32_t kept = std::min(reply.bytes_reported, out_len);
+    const std::uint32_t excess = reply.bytes_reported - kept;
+    if (excess > kMaxDroppedOutput) {
+        set_last_error(win32::kErrorInvalidData);  // the stream cannot be trusted
         device.broken = true;
         return false;
     }
-    if (reply.bytes_reported > 0 && !read_all(device.handle.get(), out, reply.bytes_reported)) {
+    if ((kept > 0 && !read_all(device.handle.get(), out, kept)) || !drop_bytes(device.handle.get(), excess)) {
         win32::set_error_from_system();
         device.broken = true;
         return false;

@@ -26,7 +26,7 @@ int receive_all(const char *name, const fs::path &local, int max_calls = 10000) 
     std::uint32_t total = 0;
     int result = 1;
     for (int call = 0; call < max_calls && result == 1; ++call) {
-        result = CAM_FtpRecv(name, local.c_str(), &received, &total);
+        result = CAM_FtpRecv(name, local.string().c_str(), &received, &total);
     }
     return result;
 }
@@ -42,7 +42,7 @@ TEST_F(FtpReceiveTest, StepsReportProgressAndEndInTheFinalFile) {
     for (const Step step : {Step{1, 0}, Step{1, 512}, Step{1, 1024}, Step{0, 1100}}) {
         std::uint32_t received = 99;
         std::uint32_t total = 99;
-        ASSERT_EQ(CAM_FtpRecv("r.bin", local.c_str(), &received, &total), step.result);
+        ASSERT_EQ(CAM_FtpRecv("r.bin", local.string().c_str(), &received, &total), step.result);
         EXPECT_EQ(received, step.received);
         EXPECT_EQ(total, 1100u);
     }
@@ -91,9 +91,9 @@ TEST_F(FtpReceiveTest, EmptyBoardFileGives6) {
     const auto local = local_ / "zero";
     std::uint32_t received = 99;
     std::uint32_t total = 99;
-    EXPECT_EQ(CAM_FtpRecv("zero", local.c_str(), &received, &total), 1);
+    EXPECT_EQ(CAM_FtpRecv("zero", local.string().c_str(), &received, &total), 1);
     EXPECT_EQ(total, 0u);
-    EXPECT_EQ(CAM_FtpRecv("zero", local.c_str(), &received, &total), 6);
+    EXPECT_EQ(CAM_FtpRecv("zero", local.string().c_str(), &received, &total), 6);
     EXPECT_FALSE(fs::exists(local));
     EXPECT_TRUE(fs::exists(temp_of(local)));
 }
@@ -103,9 +103,9 @@ TEST_F(FtpReceiveTest, BlockByteCountOver512GivesMinus7) {
     const auto local = local_ / "big.bin";
     std::uint32_t received = 0;
     std::uint32_t total = 0;
-    ASSERT_EQ(CAM_FtpRecv("big.bin", local.c_str(), &received, &total), 1);
+    ASSERT_EQ(CAM_FtpRecv("big.bin", local.string().c_str(), &received, &total), 1);
     board().inject_mailbox_fault(vboard::Mailbox::transfer, vboard::MailboxFault::oversize_payload, 1);
-    EXPECT_EQ(CAM_FtpRecv("big.bin", local.c_str(), &received, &total), -7);
+    EXPECT_EQ(CAM_FtpRecv("big.bin", local.string().c_str(), &received, &total), -7);
     EXPECT_EQ(fs::file_size(temp_of(local)), 0u);
     EXPECT_FALSE(fs::exists(local));
 }
@@ -131,6 +131,9 @@ fs::path path_of_length(const fs::path &base, std::size_t length) {
 
 // "%s_tmp" must fit 512 bytes: a longer path gives 20 and no file is touched.
 TEST_F(FtpReceiveTest, LocalPathThatDoesNotFitGives20) {
+#ifdef _WIN32
+    GTEST_SKIP() << "paths of 507 characters are beyond the Windows path limit";
+#endif
     const auto data = pattern_bytes(100, 3);
     write_file(store_path("p.bin"), data);
 
@@ -140,7 +143,7 @@ TEST_F(FtpReceiveTest, LocalPathThatDoesNotFitGives20) {
     board().clear_requests();
     std::uint32_t received = 99;
     std::uint32_t total = 99;
-    EXPECT_EQ(CAM_FtpRecv("p.bin", too_long.c_str(), &received, &total), 20);
+    EXPECT_EQ(CAM_FtpRecv("p.bin", too_long.string().c_str(), &received, &total), 20);
     EXPECT_EQ(read_file(too_long), std::vector<std::uint8_t>{'k'});
     EXPECT_EQ(read_file(temp_of(too_long)), std::vector<std::uint8_t>{'t'});
     EXPECT_TRUE(board().requests().empty());
@@ -151,11 +154,31 @@ TEST_F(FtpReceiveTest, LocalPathThatDoesNotFitGives20) {
     EXPECT_EQ(read_file(longest), data);
 }
 
+// A temporary file that cannot be opened (a folder stands in its place)
+// gives 20 on every call without a packet; once it can, a receive runs.
+TEST_F(FtpReceiveTest, TemporaryFileThatCannotBeOpenedGives20UntilItCan) {
+    const auto data = pattern_bytes(600, 12);
+    write_file(store_path("q.bin"), data);
+    const auto local = local_ / "q.bin";
+    fs::create_directories(temp_of(local) / "in-the-way");
+    board().clear_requests();
+    std::uint32_t received = 99;
+    std::uint32_t total = 99;
+    EXPECT_EQ(CAM_FtpRecv("q.bin", local.string().c_str(), &received, &total), 20);
+    EXPECT_EQ(CAM_FtpRecv("q.bin", local.string().c_str(), &received, &total), 20);
+    EXPECT_TRUE(board().requests().empty());
+    EXPECT_FALSE(fs::exists(local));
+
+    fs::remove_all(temp_of(local));
+    EXPECT_EQ(receive_all("q.bin", local), 0);
+    EXPECT_EQ(read_file(local), data);
+}
+
 TEST_F(FtpReceiveTest, MissingBoardFileEndsTheReceive) {
     const auto local = local_ / "nothing";
     std::uint32_t received = 99;
     std::uint32_t total = 99;
-    const int result = CAM_FtpRecv("no-such-file", local.c_str(), &received, &total);
+    const int result = CAM_FtpRecv("no-such-file", local.string().c_str(), &received, &total);
     EXPECT_NE(result, 0);
     EXPECT_NE(result, 1);
     EXPECT_EQ(received, 0u);
@@ -173,7 +196,7 @@ TEST_F(FtpReceiveTest, RoundTripOfALargeFile) {
     std::uint32_t total = 0;
     int result = 1;
     for (int call = 0; call < 4000 && result == 1; ++call) {
-        result = CAM_FtpSend(source.c_str(), "large.bin", &sent, &total);
+        result = CAM_FtpSend(source.string().c_str(), "large.bin", &sent, &total);
     }
     ASSERT_EQ(result, 0);
     EXPECT_EQ(sent, data.size());

@@ -27,7 +27,7 @@ int send_all(const std::filesystem::path &local, const char *name, int max_calls
     std::uint32_t total = 0;
     int result = 1;
     for (int call = 0; call < max_calls && result == 1; ++call) {
-        result = CAM_FtpSend(local.c_str(), name, &sent, &total);
+        result = CAM_FtpSend(local.string().c_str(), name, &sent, &total);
     }
     return result;
 }
@@ -46,7 +46,7 @@ TEST_F(FtpSendTest, FileOf1025BytesGoesAsThreeBlocksOverFourCalls) {
     for (const Step step : {Step{1, 0}, Step{1, 512}, Step{1, 1024}, Step{0, 1025}}) {
         std::uint32_t sent = 99;
         std::uint32_t total = 99;
-        ASSERT_EQ(CAM_FtpSend(local.c_str(), "a.bin", &sent, &total), step.result);
+        ASSERT_EQ(CAM_FtpSend(local.string().c_str(), "a.bin", &sent, &total), step.result);
         EXPECT_EQ(sent, step.sent);
         EXPECT_EQ(total, 1025u);
     }
@@ -113,10 +113,10 @@ TEST_F(FtpSendTest, EmptyFileFailsOnTheSecondStepWithoutAbort) {
     board().clear_requests();
     std::uint32_t sent = 99;
     std::uint32_t total = 99;
-    EXPECT_EQ(CAM_FtpSend(local.c_str(), "empty", &sent, &total), 1);
+    EXPECT_EQ(CAM_FtpSend(local.string().c_str(), "empty", &sent, &total), 1);
     EXPECT_EQ(sent, 0u);
     EXPECT_EQ(total, 0u);
-    EXPECT_EQ(CAM_FtpSend(local.c_str(), "empty", &sent, &total), 6);
+    EXPECT_EQ(CAM_FtpSend(local.string().c_str(), "empty", &sent, &total), 6);
     EXPECT_EQ(transfer_commands(board().requests()), std::vector<std::uint32_t>{7});
 }
 
@@ -153,7 +153,7 @@ TEST_F(FtpSendTest, BoardResultsOfCallAgainAreMasked) {
         board().script_mailbox_results(vboard::Mailbox::transfer, 7, {board_result});
         std::uint32_t sent = 0;
         std::uint32_t total = 0;
-        EXPECT_EQ(CAM_FtpSend(local.c_str(), "c.bin", &sent, &total), 9);
+        EXPECT_EQ(CAM_FtpSend(local.string().c_str(), "c.bin", &sent, &total), 9);
     }
     EXPECT_EQ(send_all(local, "c.bin"), 0);
 }
@@ -163,13 +163,13 @@ TEST_F(FtpSendTest, LocalFileThatCannotBeUsedGives20) {
     board().clear_requests();
     std::uint32_t sent = 0;
     std::uint32_t total = 0;
-    EXPECT_EQ(CAM_FtpSend((local_ / "missing").c_str(), "m", &sent, &total), 20);
+    EXPECT_EQ(CAM_FtpSend((local_ / "missing").string().c_str(), "m", &sent, &total), 20);
     EXPECT_EQ(CAM_FtpSend(nullptr, "m", &sent, &total), 20);
     // Longer than the packets' 32-bit size field (a sparse file).
     const auto huge = local_ / "huge";
     write_file(huge, {});
     std::filesystem::resize_file(huge, (std::uint64_t{1} << 32) + 1);
-    EXPECT_EQ(CAM_FtpSend(huge.c_str(), "h", &sent, &total), 20);
+    EXPECT_EQ(CAM_FtpSend(huge.string().c_str(), "h", &sent, &total), 20);
     EXPECT_TRUE(board().requests().empty());
 }
 

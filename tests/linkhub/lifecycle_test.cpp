@@ -8,11 +8,13 @@
 #include <functional>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "boardport.h"
 #include "linkhub.h"
 #include "linkhub_fixture.h"
+#include "platform/platform.h"
 #include "test_clock.h"
 
 namespace linkhub_test {
@@ -149,6 +151,8 @@ TEST_F(Lifecycle, ForwardersPassArgumentsAndResultsThrough) {
     board().set_register(0x101, 77);
     EXPECT_EQ(COMM_ReadRegister32(0x101, &read), 0);
     EXPECT_EQ(read, 77u);
+    EXPECT_EQ(COMM_SetParameter(0, 4000), 0);
+    EXPECT_EQ(board().driver_parameter(), 4000u);
     // A boardport failure comes back unchanged.
     EXPECT_EQ(COMM_ReadRegister32(0x3000, &read), WDF_ReadRegister32(0x3000, &read));
 }
@@ -233,6 +237,76 @@ TEST_F(Lifecycle, MissingServerProgramIsReportedAndBoardStillStarts) {
     EXPECT_FALSE(fs::exists(service_dir()));
     std::uint32_t word = 0;
     EXPECT_EQ(COMM_ReadRegister32(1, &word), 0);
+}
+
+TEST_F(Lifecycle, ServiceFailuresAreReportedAndTheBoardStillStarts) {
+    const fs::path program = fs::path(programs_dir()) / "Corvane" / "cardhost" / "cardhost";
+    // A file where the program belongs that cannot be run.
+    auto place_plain_program = [&] {
+        fs::create_directories(program.parent_path());
+        std::ofstream(program) << "not a program\n";
+        fs::permissions(program, fs::perms::owner_read | fs::perms::owner_write);
+    };
+    struct Case {
+        const char *name;
+        std::function<void()> setup;
+        std::vector<std::pair<int, std::string>> lines;  // log code, text
+    };
+    const std::vector<Case> cases = {
+        {"stopped service whose program is gone",
+         [&] {
+             const auto manager = platform::open_service_manager();
+             ASSERT_NE(manager, nullptr);
+             ASSERT_NE(manager->create(kServiceName, kServiceName, "/nonexistent/cardhost"), nullptr);
+         },
+         {{-3, "Start Service fail. 2:GetLastError()"}, {-3, "Start Server fail. -3:Start()"}}},
+        {"installed service that cannot start", place_plain_program,
+         {{-3, "Start Service fail. 5:GetLastError()"}, {-3, "Start Server status fail\xA1\xA3-3:Start()"}}},
+        {"service that cannot be created",
+         [&] {
+             place_plain_program();
+             fs::create_directories(service_dir());  // in the way, without a registration
+         },
+         {{-3, "Create Server fail. 1073:GetLastError()"}, {-3, "Install Server status fail\xA1\xA3-3:Install()"}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(service_dir());
+        fs::remove_all(fs::path(programs_dir()) / "Corvane");
+        c.setup();
+        m_journal.mark();
+        EXPECT_EQ(COMM_Init(), 0);
+        const std::vector<LoggedLine> lines = messages();
+        ASSERT_EQ(lines.size(), c.lines.size()) << PrintToString(texts(lines));
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            EXPECT_EQ(lines[i].code, c.lines[i].first) << i;
+            EXPECT_EQ(lines[i].text, c.lines[i].second) << i;
+        }
+        std::uint32_t word = 0;
+        EXPECT_EQ(COMM_ReadRegister32(1, &word), 0);
+        EXPECT_EQ(COMM_Exit(), 0);
+    }
+}
+
+TEST_F(Lifecycle, WithoutServiceManagerTheQueryGivesMinusOne) {
+    // A run directory that cannot be made: no service manager (and no board).
+    const fs::path blocker = fs::path(run().run_dir()) / "blocker";
+    std::ofstream(blocker) << "file\n";
+    const std::string runDir = run().run_dir();
+    ::setenv("QAX_RUN_DIR", (blocker / "run").c_str(), 1);
+    const int result = COMM_Init();
+    const std::vector<LoggedLine> lines = messages();
+    ::setenv("QAX_RUN_DIR", runDir.c_str(), 1);
+
+    EXPECT_NE(result, 0);
+    ASSERT_EQ(lines.size(), 3u) << PrintToString(texts(lines));
+    EXPECT_EQ(lines[0].text.rfind("Open SC Manager fail. ", 0), 0u) << lines[0].text;
+    EXPECT_EQ(lines[0].code, -1);
+    EXPECT_EQ(lines[1].text, "Get Server status fail\xA1\xA3-1:GetServerState()");
+    EXPECT_EQ(lines[1].code, -1);
+    EXPECT_EQ(lines[2].text, std::to_string(result) + ":WDF_Init()");
+    std::uint32_t word = 0;
+    EXPECT_EQ(COMM_ReadRegister32(1, &word), kNotReady);
 }
 
 TEST_F(Lifecycle, NotInstalledServerIsInstalledStartedAndConnected) {

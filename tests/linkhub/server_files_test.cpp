@@ -58,7 +58,8 @@ TEST_F(ServerFiles, AnyOtherReplyIsShownAndGivesMinusNine) {
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(FtpMkdir("../x", "y"), -9);
     const std::string out = ::testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Path outside the file area\r\n"), std::string::npos) << out;
+    // The reply text ends in "\r\n" alone, unlike the layer's own messages.
+    EXPECT_EQ(out, "Path outside the file area\r\n");
     const std::vector<LoggedLine> lines = messages();
     ASSERT_EQ(lines.size(), 1u) << PrintToString(texts(lines));
     EXPECT_EQ(lines[0].text, "Path outside the file area");
@@ -82,7 +83,7 @@ TEST_F(Outputs, MessagesGoToStandardOutputAndTheJournal) {
     fake().script(20, ScriptedReply{-7, {}});
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(COMM_UpdateCard(), -7);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "The state of the response is -7\r\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "The state of the response is -7\r\n\n");
     const std::vector<LoggedLine> lines = m_journal.lines(kModule);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, 3);

@@ -223,7 +223,7 @@ TEST_F(DeviceTest, StatusBecomesTheLastErrorAndTheCountIsStillGiven) {
     EXPECT_EQ(output[0], 7);
 }
 
-TEST_F(DeviceTest, OutputIsCappedAtTheCapacity) {
+TEST_F(DeviceTest, OutputIsCappedAtTheCapacityWhileTheCountIsTheDrivers) {
     DeviceServer server(board_path());
     server.script({.status = 0, .reported = 12, .output = Bytes(12, 0xAB), .hang_up = false});
     const OpenDevice device(board_path());
@@ -231,7 +231,7 @@ TEST_F(DeviceTest, OutputIsCappedAtTheCapacity) {
     std::memset(output, 0x11, sizeof output);
     std::uint32_t returned = 0;
     EXPECT_TRUE(platform::device_io_control(device, 0x222064, nullptr, 0, output, 4, &returned));
-    EXPECT_EQ(returned, 4u);
+    EXPECT_EQ(returned, 12u);
     EXPECT_EQ(Bytes(output, output + 8), (Bytes{0xAB, 0xAB, 0xAB, 0xAB, 0x11, 0x11, 0x11, 0x11}));
     // The connection stays in step: the next reply is read correctly.
     EXPECT_TRUE(platform::device_io_control(device, 0x222054, "xy", 2, output, 8, &returned));

@@ -48,13 +48,21 @@ std::uint64_t TestClock::counter() {
 
 std::uint64_t TestClock::counter_frequency() { return kNanosPerSecond; }
 
+void TestClock::set_sleep_hook(std::function<void(std::uint32_t)> hook) {
+    std::lock_guard lock(guard_);
+    sleep_hook_ = std::move(hook);
+}
+
 void TestClock::sleep_ms(std::uint32_t ms) {
+    std::function<void(std::uint32_t)> hook;
     {
         std::lock_guard lock(guard_);
         now_ns_ += ms * kNanosPerMilli;
         slept_ms_ += ms;
         ++sleeps_;
+        hook = sleep_hook_;
     }
+    if (hook) hook(ms);
     const std::uint32_t real = std::min(ms, options_.real_sleep_cap_ms);
     if (real > 0) std::this_thread::sleep_for(std::chrono::milliseconds(real));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "platform/platform.h"
@@ -32,6 +33,9 @@ public:
     std::uint64_t slept_ms() const;
     std::uint32_t sleep_count() const;
     std::uint32_t lock_time_outs() const;
+    // Called after each sleep with its length, outside the clock's lock
+    // (e.g. to run a virtual board's cycles). Empty removes it.
+    void set_sleep_hook(std::function<void(std::uint32_t ms)> hook);
 
     std::uint64_t counter() override;
     std::uint64_t counter_frequency() override;
@@ -46,6 +50,7 @@ private:
     std::uint64_t slept_ms_ = 0;
     std::uint32_t sleeps_ = 0;
     std::uint32_t lock_time_outs_ = 0;
+    std::function<void(std::uint32_t)> sleep_hook_;
 };
 
 }  // namespace qax_test

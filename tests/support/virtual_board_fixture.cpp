@@ -1,14 +1,31 @@
 #include "virtual_board_fixture.h"
 
+#include <atomic>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <system_error>
+
+#include "platform/platform.h"
 
 namespace qax_test {
 namespace fs = std::filesystem;
 
 namespace {
-constexpr char kBoardName[] = "board0";
+#ifdef _WIN32
+constexpr char kVirtualBoardVariable[] = "QAX_VIRTUAL_BOARD";
+
+// A pipe name of this process and run alone: tests run side by side.
+std::string unique_pipe_name() {
+    static std::atomic<unsigned> runs{0};
+    return "\\\\.\\Pipe\\qax-board-" + std::to_string(platform::process_id()) + "-" + std::to_string(runs++);
+}
+
+// nullptr removes the variable.
+void set_virtual_board(const std::string *value) {
+    _putenv_s(kVirtualBoardVariable, value != nullptr ? value->c_str() : "");
+}
+#endif
 }  // namespace
 
 VirtualBoardRun::VirtualBoardRun(Board board, vboard::Options options) {
@@ -19,7 +36,14 @@ VirtualBoardRun::VirtualBoardRun(Board board, vboard::Options options) {
     }
     run_dir_ = temp_dir_->path();
     devices_dir_ = (fs::path(run_dir_) / "devices" / kBoardInterfaceClass).string();
+#ifdef _WIN32
+    device_path_ = unique_pipe_name();
+    if (const char *previous = std::getenv(kVirtualBoardVariable)) previous_virtual_board_ = previous;
+    set_virtual_board(board == Board::present ? &device_path_ : nullptr);
+#else
+    constexpr char kBoardName[] = "board0";
     device_path_ = (fs::path(devices_dir_) / kBoardName).string();
+#endif
     if (options.file_store.empty()) options.file_store = (fs::path(run_dir_) / "store").string();
     store_dir_ = options.file_store;
 
@@ -32,6 +56,9 @@ VirtualBoardRun::VirtualBoardRun(Board board, vboard::Options options) {
 
 VirtualBoardRun::~VirtualBoardRun() {
     board_.reset();
+#ifdef _WIN32
+    if (temp_dir_) set_virtual_board(previous_virtual_board_ ? &*previous_virtual_board_ : nullptr);
+#endif
     temp_dir_.reset();
 }
 

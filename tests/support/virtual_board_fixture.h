@@ -2,11 +2,15 @@
 // QAX_RUN_DIR, and a board serving the device interface
 // $QAX_RUN_DIR/devices/{3C5E8A21-9B47-4D10-A6F2-7E18C04B93D5}/board0
 // (or, for the no-board case, an empty devices directory).
+// On Windows the board serves the pipe \\.\Pipe\qax-board-<pid>-<n> and
+// QAX_VIRTUAL_BOARD names it, which makes it the class's one interface; the
+// no-board case leaves QAX_VIRTUAL_BOARD unset, so no interface is listed.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "temp_run_dir.h"
@@ -34,7 +38,7 @@ public:
     const std::string &run_dir() const { return run_dir_; }
     // $QAX_RUN_DIR/devices/{class}
     const std::string &devices_dir() const { return devices_dir_; }
-    // The board's socket (also when absent: where it would be).
+    // The board's socket or pipe (also when absent: where it would be).
     const std::string &device_path() const { return device_path_; }
     const std::string &store_dir() const { return store_dir_; }
 
@@ -46,6 +50,8 @@ private:
     std::string device_path_;
     std::string store_dir_;
     std::unique_ptr<vboard::VirtualBoard> board_;
+    // QAX_VIRTUAL_BOARD before this run (Windows), restored afterwards.
+    std::optional<std::string> previous_virtual_board_;
     bool ok_ = false;
 };
 

@@ -108,6 +108,18 @@ struct AxisQueries::State {
     std::uint32_t sdo_abort = 0;
     SdoOperation last_sdo;
 
+    // Stores an object written by the host; the store is bounded.
+    static bool store(std::map<ObjectKey, std::uint32_t> &objects, const ObjectKey &key, std::uint32_t value) {
+        auto it = objects.find(key);
+        if (it != objects.end()) {
+            it->second = value;
+            return true;
+        }
+        if (objects.size() >= kAxisQueryMaxObjects) return false;
+        objects.emplace(key, value);
+        return true;
+    }
+
     template <typename Map, typename Key>
     static std::uint32_t lookup(const Map &map, const Key &key) {
         auto it = map.find(key);
@@ -155,7 +167,9 @@ struct AxisQueries::State {
         }
         case kCmdStartSetSdo:
             if (!has(4)) return kAxisQueryShortRequest;
-            if (sdo_abort == 0) sdo_objects[ObjectKey{axis, request[5], request[6]}] = request[7];
+            if (sdo_abort == 0 && !store(sdo_objects, ObjectKey{axis, request[5], request[6]}, request[7])) {
+                return kAxisQueryStoreFull;
+            }
             sdo_done(axis, request[5], request[6], request[7], kSdoWriteDone);
             return 0;
         case kCmdGetPdo:
@@ -164,8 +178,7 @@ struct AxisQueries::State {
             return 0;
         case kCmdSetPdo:
             if (!has(4)) return kAxisQueryShortRequest;
-            pdo_values[ObjectKey{axis, request[5], request[6]}] = request[7];
-            return 0;
+            return store(pdo_values, ObjectKey{axis, request[5], request[6]}, request[7]) ? 0 : kAxisQueryStoreFull;
         case kCmdGetParameter: {
             if (!has(1)) return kAxisQueryShortRequest;
             const std::uint32_t id = request[5];

@@ -105,6 +105,7 @@ struct BoardCore {
     std::vector<FaultRule> faults;
     std::map<std::uint32_t, ScriptedReply> scripts;
     std::map<std::uint32_t, VirtualBoard::CommandHandler> handlers;
+    std::map<std::string, VirtualBoard::CycleHandler> cycle_handlers;
     std::array<std::vector<std::vector<std::uint8_t>>, constants::kLinkChannelCount> channel_inputs;
     std::uint64_t parameter = 0;
     std::vector<std::uint32_t> command_words;  // scratch for one command, kept to avoid allocation

@@ -8,14 +8,15 @@
 #include <string>
 #include <string_view>
 
-#ifdef _WIN32
 #include <atomic>
 #include <chrono>
 #include <thread>
-#else
+
+#ifndef _WIN32
 #include <unistd.h>
 #endif
 
+#include "vboard/motion_model.h"
 #include "vboard/vboard.h"
 
 namespace {
@@ -101,9 +102,20 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "vboard: cannot listen at %s\n", path.c_str());
         return 1;
     }
+    // The motion model runs one board cycle per millisecond of real time.
+    vboard::MotionModel motion(board);
+    std::atomic<bool> ticking{true};
+    std::thread ticker([&] {
+        while (ticking) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            board.advance(1);
+        }
+    });
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
     wait_for_stop();
+    ticking = false;
+    ticker.join();
     board.stop();
     return 0;
 }

@@ -216,9 +216,37 @@ std::uint32_t VirtualBoard::tick() const {
     return impl_->board_tick;
 }
 
+namespace {
+
+// The register view handed to the cycle handlers.
+class CycleRegisters final : public VirtualBoard::Registers {
+public:
+    explicit CycleRegisters(std::array<std::uint32_t, kRegisterCount> &registers) : registers_(registers) {}
+    std::uint32_t get(std::uint32_t index) const override { return index < kRegisterCount ? registers_[index] : 0; }
+    void set(std::uint32_t index, std::uint32_t value) override {
+        if (index < kRegisterCount) registers_[index] = value;
+    }
+
+private:
+    std::array<std::uint32_t, kRegisterCount> &registers_;
+};
+
+}  // namespace
+
 void VirtualBoard::advance(std::uint32_t cycles) {
     std::lock_guard lock(impl_->mutex);
     impl_->board_tick += cycles;
+    CycleRegisters view(impl_->registers);
+    for (auto &[key, handler] : impl_->cycle_handlers) handler(view, cycles);
+}
+
+void VirtualBoard::set_cycle_handler(const std::string &key, CycleHandler handler) {
+    std::lock_guard lock(impl_->mutex);
+    if (handler) {
+        impl_->cycle_handlers[key] = std::move(handler);
+    } else {
+        impl_->cycle_handlers.erase(key);
+    }
 }
 
 }  // namespace vboard

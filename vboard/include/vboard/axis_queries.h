@@ -8,6 +8,7 @@
 // a request is answered with kAxisQueryBadAxis. Every method is thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -19,6 +20,10 @@ namespace vboard {
 inline constexpr std::int32_t kAxisQueryBadAxis = 57;
 // Result word of a request shorter than its command needs.
 inline constexpr std::int32_t kAxisQueryShortRequest = 58;
+// Result word of an SDO or PDO write to a new object once the board holds
+// kAxisQueryMaxObjects of that kind.
+inline constexpr std::int32_t kAxisQueryStoreFull = 59;
+inline constexpr std::size_t kAxisQueryMaxObjects = 4096;
 
 // What the SDO status query reports about the last SDO operation.
 struct SdoOperation {

@@ -205,6 +205,11 @@ public:
     // ------------------------------------------------------------ time
     // Runs `cycles` board cycles of the firmware model.
     void advance(std::uint32_t cycles);
+    // A firmware model's step, called by advance() with the register lock
+    // held after the cycle counter moved on. One per key; an empty handler
+    // removes the key's.
+    using CycleHandler = std::function<void(Registers &registers, std::uint32_t cycles)>;
+    void set_cycle_handler(const std::string &key, CycleHandler handler);
 
 private:
     struct Impl;
