@@ -22,7 +22,7 @@ set(QAX_WINDOWS_SYSTEM_DLLS
 # this file's earlier default (recorded, or FORMER from before the record)
 # takes the new one; a value set by hand stays.
 function(qax_windows_default variable doc)
-  cmake_parse_arguments(ARG "" "FORMER" "VALUES" ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 2 ARG "" "FORMER" "VALUES")
   if(DEFINED CACHE{${variable}_DEFAULT})
     set(former "$CACHE{${variable}_DEFAULT}")
   else()
@@ -42,7 +42,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     VALUES linkhub motionapi cardhost examples FORMER "linkhub;motionapi;cardhost;examples;vboard")
 else()
   qax_windows_default(QAX_WINDOWS_SKIP "Components left out of this Windows build"
-    VALUES motionapi examples FORMER "motionapi;examples;vboard")
+    VALUES examples FORMER "motionapi;examples;vboard")
 endif()
 list(REMOVE_ITEM QAX_COMPONENTS ${QAX_WINDOWS_SKIP})
 
@@ -83,12 +83,70 @@ if(QAX_BUILD_TESTS AND NOT TARGET GTest::gtest)
   set(GTest_DIR ${QAX_WINDOWS_DIR}/gtest-config CACHE PATH "" FORCE)
 endif()
 
-# qax_windows_def(<target> <def file>): the DLL's export table comes from
-# the .def file (fixed ordinals, aliases); no symbol is exported by name
-# unless the file lists it.
+# qax_windows_def(<target> <def file> [DECLARED_IN <header>]): the DLL's
+# export table comes from the .def file (fixed ordinals, aliases); no symbol
+# is exported by name unless the file lists it. With DECLARED_IN, the file
+# lists the finished interface and only the functions the header declares
+# are kept (aliases with them), at configure time, in
+# <build>/windows/<target>.def; the expected export list
+# windows/exports/<target>.txt is filtered the same way into
+# <build>/windows/<target>.txt, so the table grows as functions land.
 function(qax_windows_def target def_file)
+  cmake_parse_arguments(PARSE_ARGV 2 ARG "" "DECLARED_IN" "")
+  if(ARG_DECLARED_IN)
+    set(out_dir ${CMAKE_BINARY_DIR}/windows)
+    qax_windows_filter_exports(${def_file} ${QAX_WINDOWS_DIR}/exports/${target}.txt ${ARG_DECLARED_IN}
+      ${out_dir}/${target}.def ${out_dir}/${target}.txt)
+    set(def_file ${out_dir}/${target}.def)
+  endif()
   target_sources(${target} PRIVATE ${def_file})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def_file})
+endfunction()
+
+# qax_windows_filter_exports(<def> <list> <header> <def out> <list out>):
+# see qax_windows_def. A function counts as declared when the header has
+# its name followed by "(".
+function(qax_windows_filter_exports def_file list_file header def_out list_out)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def_file} ${list_file} ${header})
+  file(READ ${header} declarations)
+  file(READ ${def_file} def_text)
+  string(REGEX REPLACE ";[^\n]*" "" def_text "${def_text}")  # comments (and list separators) out
+  string(REPLACE "\n" ";" def_lines "${def_text}")
+  set(kept_def "; Made from ${def_file}: the functions ${header} declares.\n")
+  set(kept_names "")
+  set(in_exports OFF)
+  foreach(line IN LISTS def_lines)
+    if(in_exports AND line MATCHES "^[ \t]+(\"([^\"]+)\"[ \t]*=[ \t]*)?([A-Za-z_][A-Za-z0-9_]*)")
+      set(function_name ${CMAKE_MATCH_3})
+      set(exported_name ${CMAKE_MATCH_3})
+      if(CMAKE_MATCH_2)
+        set(exported_name "${CMAKE_MATCH_2}")
+      endif()
+      if(NOT declarations MATCHES "[^A-Za-z0-9_]${function_name}[ \t\r\n]*\\(")
+        continue()
+      endif()
+      list(APPEND kept_names "${exported_name}")
+    elseif(line MATCHES "^EXPORTS")
+      set(in_exports ON)
+    endif()
+    string(APPEND kept_def "${line}\n")
+  endforeach()
+  file(STRINGS ${list_file} list_lines)
+  set(kept_list "# Made from ${list_file}: the functions ${header} declares.\n")
+  foreach(line IN LISTS list_lines)
+    if(line MATCHES "^([0-9]+|-) +([^ #]+)")
+      list(FIND kept_names "${CMAKE_MATCH_2}" at)
+      if(at LESS 0)
+        continue()
+      endif()
+    endif()
+    string(APPEND kept_list "${line}\n")
+  endforeach()
+  # Rewritten only when changed, so that an unchanged table relinks nothing.
+  file(WRITE ${def_out}.new "${kept_def}")
+  file(WRITE ${list_out}.new "${kept_list}")
+  configure_file(${def_out}.new ${def_out} COPYONLY)
+  configure_file(${list_out}.new ${list_out} COPYONLY)
 endfunction()
 
 # qax_windows_import_library(<name> DLL <dll name> DEF <def file>): an
