@@ -163,6 +163,9 @@ constexpr AxisRule kAxisWriteRule{kServo | kMove | kPending, 0};
 constexpr AxisRule kParamWriteRule{kMove | kParam | kPending, kThenChannel};
 constexpr AxisRule kParamWrite2Rule{kMove | kParam30 | kGroup | kPending, kThenChannel};
 constexpr AxisRule kSdoRule{kServo | kMove | kSdo | kParam | kPending, kThenChannel};
+constexpr AxisRule kServoEnabledRule{kServo, kThenEnabled};
+constexpr AxisRule kServoEnabledChannelRule{kServo, kThenEnabled | kThenChannel};
+constexpr AxisRule kCompareEnabledRule{kServo | kCompare, kThenEnabled};
 
 // Reads what the terms need: -5 on a failed read, else 0.
 int ReadForTerms(std::uint32_t index, std::uint32_t terms, bool *pending) {
@@ -222,11 +225,6 @@ int RunAxisRule(std::uint32_t index, std::uint32_t command, std::uint32_t fun, c
     return r;
 }
 
-// Status word fresh, then the servo term alone: the start of several checks.
-int ServoOnly(std::uint32_t index, std::uint32_t command, std::uint32_t fun, std::uint32_t extraTerms = 0) {
-    return TermsStep(index, AxisRule{kServo | extraTerms, 0}, command, fun);
-}
-
 bool Linked(const McAxisRecord &r) {
     return r.linkA.load(std::memory_order_relaxed) != 0 || r.linkB.load(std::memory_order_relaxed) != 0;
 }
@@ -246,15 +244,10 @@ bool LinkAHasGroupSource(const McAxisRecord &r) {
 // Entry of group g + 1 in the table, or -1.
 int GroupEntry(std::uint32_t group) { return group < mc::kMaxGroups ? McFindGroupEntry(group + 1) : -1; }
 
-// Calls visit(index) for each mapped member of group g; the first nonzero
-// result ends the walk.
+// Calls visit(index) for each mapped member of table entry e; the first
+// nonzero result ends the walk.
 template <typename Visit>
-int ForEachMember(std::uint32_t group, Visit visit) {
-    int entry = GroupEntry(group);
-    if (entry < 0) {
-        return mc::kOk;
-    }
-    auto e = static_cast<std::uint32_t>(entry);
+int ForEachEntryMember(std::uint32_t e, Visit &visit) {
     for (std::uint32_t k = 0; k < McGroupMemberCount(e); ++k) {
         std::uint32_t index = McGroupMemberIndex(e, k);
         if (index == mc::kNoAxis) {
@@ -268,20 +261,24 @@ int ForEachMember(std::uint32_t group, Visit visit) {
     return mc::kOk;
 }
 
+// The same for the members of group g.
+template <typename Visit>
+int ForEachMember(std::uint32_t group, Visit visit) {
+    int entry = GroupEntry(group);
+    if (entry < 0) {
+        return mc::kOk;
+    }
+    return ForEachEntryMember(static_cast<std::uint32_t>(entry), visit);
+}
+
 // Every mapped member axis of every group entry.
 template <typename Visit>
 int ForEachGroupAxis(Visit visit) {
     std::uint32_t entries = McGroupEntryCount();
     for (std::uint32_t e = 0; e < entries; ++e) {
-        for (std::uint32_t k = 0; k < McGroupMemberCount(e); ++k) {
-            std::uint32_t index = McGroupMemberIndex(e, k);
-            if (index == mc::kNoAxis) {
-                continue;
-            }
-            int r = visit(index);
-            if (r != 0) {
-                return r;
-            }
+        int r = ForEachEntryMember(e, visit);
+        if (r != 0) {
+            return r;
         }
     }
     return mc::kOk;
@@ -311,6 +308,34 @@ int MemberChannelAndEnabled(std::uint32_t index, std::uint32_t command, std::uin
         return NotEnabled(command, fun);
     }
     return mc::kOk;
+}
+
+// The check of either stop; the decelerating one also tests the
+// decelerating-stop bit, the stop sending flag and the board's pending stop.
+int StopMoveCheck(std::uint32_t index, std::uint32_t command, bool decel) {
+    constexpr std::uint32_t fun = mc::kFunCheckStopMove;
+    if (index >= mc::kMaxAxes) {
+        return mc::kErrParameter;
+    }
+    int r = TypeStep(index, command, fun);
+    if (r != 0) {
+        return r;
+    }
+    if (McReadAxisStatus(index) != 0) {
+        return mc::kErrRegister;
+    }
+    std::uint32_t stopPending = 0;
+    if (decel && McReadStopPending(index, &stopPending) != 0) {
+        return mc::kErrRegister;
+    }
+    const McAxisRecord &rec = g_AxisRecords[index];
+    const std::uint32_t stopBits = decel ? kStopBitDecel | kStopBitAny : kStopBitAny;
+    bool stopSending = decel && (rec.Sending(kFlagStop) || stopPending != 0);
+    if (TermSet(rec, kServo | kGroup) || (rec.status.load(std::memory_order_relaxed) & stopBits) != 0 ||
+        stopSending) {
+        return Conflict(command, fun);
+    }
+    return ThenStep(index, kThenEnabled | kThenChannel, command, fun, fun);
 }
 
 }  // namespace
@@ -403,65 +428,14 @@ int McCheckSdoAccess(std::uint32_t index, std::uint32_t command) {
     return RunAxisRule(index, command, mc::kFunCheckLinearActive, kSdoRule, true, mc::kFunCheckParamWrite);
 }
 
-int McCheckStopMoveDecel(std::uint32_t index) {
-    constexpr std::uint32_t command = mc::kCmdStopDecel;
-    constexpr std::uint32_t fun = mc::kFunCheckStopMove;
-    if (index >= mc::kMaxAxes) {
-        return mc::kErrParameter;
-    }
-    int r = TypeStep(index, command, fun);
-    if (r != 0) {
-        return r;
-    }
-    if (McReadAxisStatus(index) != 0) {
-        return mc::kErrRegister;
-    }
-    std::uint32_t stopPending = 0;
-    if (McReadStopPending(index, &stopPending) != 0) {
-        return mc::kErrRegister;
-    }
-    const McAxisRecord &rec = g_AxisRecords[index];
-    std::uint32_t s = rec.status.load(std::memory_order_relaxed);
-    if (TermSet(rec, kServo | kGroup) || (s & (kStopBitDecel | kStopBitAny)) != 0 || rec.Sending(kFlagStop) ||
-        stopPending != 0) {
-        return Conflict(command, fun);
-    }
-    return ThenStep(index, kThenEnabled | kThenChannel, command, fun, fun);
-}
+int McCheckStopMoveDecel(std::uint32_t index) { return StopMoveCheck(index, mc::kCmdStopDecel, true); }
 
-int McCheckStopMoveImmediate(std::uint32_t index) {
-    constexpr std::uint32_t command = mc::kCmdStopImmediate;
-    constexpr std::uint32_t fun = mc::kFunCheckStopMove;
-    if (index >= mc::kMaxAxes) {
-        return mc::kErrParameter;
-    }
-    int r = TypeStep(index, command, fun);
-    if (r != 0) {
-        return r;
-    }
-    if (McReadAxisStatus(index) != 0) {
-        return mc::kErrRegister;
-    }
-    const McAxisRecord &rec = g_AxisRecords[index];
-    if (TermSet(rec, kServo | kGroup) || (rec.status.load(std::memory_order_relaxed) & kStopBitAny) != 0) {
-        return Conflict(command, fun);
-    }
-    return ThenStep(index, kThenEnabled | kThenChannel, command, fun, fun);
-}
+int McCheckStopMoveImmediate(std::uint32_t index) { return StopMoveCheck(index, mc::kCmdStopImmediate, false); }
 
 int McCheckUpdatePMovePosition(std::uint32_t index, int zeroMode) {
     constexpr std::uint32_t command = mc::kCmdUpdatePMovePosition;
     constexpr std::uint32_t fun = mc::kFunCheckUpdatePMove;
-    if (index >= mc::kMaxAxes) {
-        return mc::kErrParameter;
-    }
-    int r = TypeStep(index, command, fun);
-    if (r == 0) {
-        r = ServoOnly(index, command, fun);
-    }
-    if (r == 0) {
-        r = ThenStep(index, kThenEnabled | kThenChannel, command, fun, fun);
-    }
+    int r = RunAxisRule(index, command, fun, kServoEnabledChannelRule);
     if (r != 0) {
         return r;
     }
@@ -477,16 +451,7 @@ int McCheckUpdatePMovePosition(std::uint32_t index, int zeroMode) {
 int McCheckLinkCompareOut(std::uint32_t compareNumber, std::uint32_t index) {
     constexpr std::uint32_t command = mc::kCmdLinkCompare;
     constexpr std::uint32_t fun = mc::kFunCheckLinkCompare;
-    if (index >= mc::kMaxAxes) {
-        return mc::kErrParameter;
-    }
-    int r = TypeStep(index, command, fun);
-    if (r == 0) {
-        r = ServoOnly(index, command, fun);
-    }
-    if (r == 0) {
-        r = ThenStep(index, kThenEnabled, command, fun, fun);
-    }
+    int r = RunAxisRule(index, command, fun, kServoEnabledRule);
     if (r != 0) {
         return r;
     }
@@ -500,16 +465,7 @@ int McCheckLinkCompareOut(std::uint32_t compareNumber, std::uint32_t index) {
 int McCheckCompareStart(std::uint32_t index) {
     constexpr std::uint32_t command = mc::kCmdStartCompare;
     constexpr std::uint32_t fun = mc::kFunCheckCompareStart;
-    if (index >= mc::kMaxAxes) {
-        return mc::kErrParameter;
-    }
-    int r = TypeStep(index, command, fun, true);
-    if (r == 0) {
-        r = ServoOnly(index, command, fun, kCompare);
-    }
-    if (r == 0) {
-        r = ThenStep(index, kThenEnabled, command, fun, fun);
-    }
+    int r = RunAxisRule(index, command, fun, kCompareEnabledRule, true);
     if (r != 0) {
         return r;
     }
@@ -530,16 +486,7 @@ int McCheckCompareStart(std::uint32_t index) {
 int McCheckCompareStop(std::uint32_t index) {
     constexpr std::uint32_t command = mc::kCmdStopCompare;
     constexpr std::uint32_t fun = mc::kFunCheckCompareStop;
-    if (index >= mc::kMaxAxes) {
-        return mc::kErrParameter;
-    }
-    int r = TypeStep(index, command, fun);
-    if (r == 0) {
-        r = ServoOnly(index, command, fun, kCompare);
-    }
-    if (r == 0) {
-        r = ThenStep(index, kThenEnabled, command, fun, fun);
-    }
+    int r = RunAxisRule(index, command, fun, kCompareEnabledRule);
     if (r != 0) {
         return r;
     }
@@ -554,16 +501,7 @@ int McCheckCompareStop(std::uint32_t index) {
 int McCheckCompareStatus(std::uint32_t index) {
     constexpr std::uint32_t command = mc::kCmdCompareStatus;
     constexpr std::uint32_t fun = mc::kFunCheckCompareStatus;
-    if (index >= mc::kMaxAxes) {
-        return mc::kErrParameter;
-    }
-    int r = TypeStep(index, command, fun);
-    if (r == 0) {
-        r = ServoOnly(index, command, fun, kCompare);
-    }
-    if (r == 0) {
-        r = ThenStep(index, kThenEnabled, command, fun, fun);
-    }
+    int r = RunAxisRule(index, command, fun, kCompareEnabledRule);
     if (r != 0) {
         return r;
     }
@@ -575,17 +513,9 @@ int McCheckCompareStatus(std::uint32_t index) {
 
 int McCheckAxisRead(std::uint32_t index, std::uint32_t command) {
     constexpr std::uint32_t fun = mc::kFunCheckAxisRead;
-    if (index >= mc::kMaxAxes) {
-        return mc::kErrParameter;
-    }
-    int r = TypeStep(index, command, fun);
-    if (r == 0) {
-        r = ServoOnly(index, command, fun);
-    }
-    if (r == 0 && command == mc::kCmdAxisStatusEnabled) {
-        r = ThenStep(index, kThenEnabled, command, fun, fun);
-    }
-    return r;
+    // Only the enabled-state read asks for an enabled axis.
+    const AxisRule rule{kServo, command == mc::kCmdAxisStatusEnabled ? kThenEnabled : 0u};
+    return RunAxisRule(index, command, fun, rule);
 }
 
 int McCheckAxisType(std::uint32_t index, std::uint32_t command) {

@@ -43,7 +43,7 @@ private:
     McSendFlag flag_;
 };
 
-// Steps 5 and 6 of an asynchronous command: send, then the mask bit.
+// The end of every asynchronous move: send it, then set its pending-mask bit.
 int DeliverAsync(McImmCmdBlock &block, std::uint32_t index, std::uint32_t fun, std::uint32_t maskRegister) {
     int r = McSendAsynImmCmd(block);
     if (r != 0) {
@@ -72,6 +72,8 @@ bool MoveVelocityOk(double velocity) {
 bool NonNegative(double value) { return !std::isnan(value) && value >= 0.0; }
 
 bool InAxisRange(int axis) { return axis >= 1 && axis <= static_cast<int>(mc::kMaxAxes); }
+
+bool DirectionOk(int direction) { return direction == 1 || direction == -1; }
 
 // Axis range (-1) then map (-2), both with the messages of the moves.
 int LookupMoveAxis(int axis, std::uint32_t command, std::uint32_t fun, std::uint32_t *index) {
@@ -128,54 +130,87 @@ constexpr InlineRule kStopTouchProbeRule{mc::kCmdStopTouchProbe, mc::kFunCheckSt
 constexpr InlineRule kTouchProbeStatusRule{mc::kCmdTouchProbeStatus, mc::kFunCheckTouchProbeStatus,
                                            kStatusAxisCommand, FlagBit(kFlagServo)};
 
-// The position move of one mode: command word, FUN, sending flag, mask.
-struct PMoveForm {
+// An asynchronous move or stop: command word, FUN, sending flag, mask.
+struct MoveForm {
     std::uint32_t command;
     std::uint32_t fun;
     McSendFlag flag;
     std::uint32_t mask;
 };
 
-constexpr PMoveForm kPMoveMode1{mc::kCmdPosMoveA, mc::kFunStartPMoveA, kFlagPosMoveA, mc::kRegMaskPosA};
-constexpr PMoveForm kPMoveMode0{mc::kCmdPosMoveB, mc::kFunStartPMoveB, kFlagPosMoveB, mc::kRegMaskPosB};
+constexpr MoveForm kHomeMove{mc::kCmdHomeMove, mc::kFunStartHMove, kFlagHome, mc::kRegMaskHome};
+constexpr MoveForm kPMoveMode1{mc::kCmdPosMoveA, mc::kFunStartPMoveA, kFlagPosMoveA, mc::kRegMaskPosA};
+constexpr MoveForm kPMoveMode0{mc::kCmdPosMoveB, mc::kFunStartPMoveB, kFlagPosMoveB, mc::kRegMaskPosB};
+constexpr MoveForm kJogMove{mc::kCmdJogMove, mc::kFunStartJMove, kFlagJog, mc::kRegMaskJog};
+constexpr MoveForm kTMove{mc::kCmdTMove, mc::kFunStartTMove, kFlagTMove, mc::kRegMaskTMove};
+constexpr MoveForm kTwoSegMove{mc::kCmdTwoSegmentMove, mc::kFunMoveTwoSeg, kFlagTwoSegment, mc::kRegMaskTwoSegment};
+constexpr MoveForm kStopDecel{mc::kCmdStopDecel, mc::kFunStopDecel, kFlagStop, mc::kRegMaskStopDecel};
+constexpr MoveForm kStopImmediate{mc::kCmdStopImmediate, mc::kFunStopImmediate, kFlagStop,
+                                  mc::kRegMaskStopImmediate};
 
-int StartPMoveForm(const PMoveForm &form, int axis, double position, double velocity) {
-    if (!InAxisRange(axis) || !MoveVelocityOk(velocity) || !McIsPositionInput(position)) {
-        return McRefuseInput(form.command, form.fun);
+// The checks of a move start once its first inputs have passed: axis
+// lookup, then the inputs tested on a mapped axis only (laterInputsOk),
+// write permission and the single-move check.
+int CheckMoveStart(const MoveForm &form, int axis, bool laterInputsOk, std::uint32_t *index) {
+    int r = LookupMoveAxis(axis, form.command, form.fun, index);
+    if (r == 0 && !laterInputsOk) {
+        r = McRefuseInput(form.command, form.fun);
     }
-    std::uint32_t index = 0;
-    int r = LookupMoveAxis(axis, form.command, form.fun, &index);
     if (r == 0) {
         r = McCheckWritePermission(form.command);
     }
     if (r == 0) {
-        r = McCheckSingleMoveStart(index, form.command);
+        r = McCheckSingleMoveStart(*index, form.command);
     }
-    if (r != 0) {
-        return r;
-    }
+    return r;
+}
+
+// Sends the command of form under its sending flag; addArguments puts the
+// arguments after the header.
+template <typename AddArguments>
+int SendMove(const MoveForm &form, std::uint32_t index, AddArguments addArguments) {
     SendingFlag sending(index, form.flag);
     McImmCmdBlock block{};
-    McCommandBuilder(block, form.command, index)
-        .F64(static_cast<double>(McPositionToCounts(position)))
-        .F64(McVelocityToBoard(velocity));
+    McCommandBuilder builder(block, form.command, index);
+    addArguments(builder);
     return DeliverAsync(block, index, form.fun, form.mask);
 }
 
-// The stop of one mode.
-int StopMoveForm(int axis, std::uint32_t command, std::uint32_t fun, std::uint32_t mask) {
+int StartPMoveForm(const MoveForm &form, int axis, double position, double velocity) {
+    if (!InAxisRange(axis) || !MoveVelocityOk(velocity) || !McIsPositionInput(position)) {
+        return McRefuseInput(form.command, form.fun);
+    }
     std::uint32_t index = 0;
-    int r = LookupMoveAxis(axis, command, fun, &index);
+    int r = CheckMoveStart(form, axis, true, &index);
+    if (r != 0) {
+        return r;
+    }
+    return SendMove(form, index, [&](McCommandBuilder &b) {
+        b.F64(static_cast<double>(McPositionToCounts(position))).F64(McVelocityToBoard(velocity));
+    });
+}
+
+// The stop of one mode.
+int StopMoveForm(const MoveForm &form, int axis) {
+    std::uint32_t index = 0;
+    int r = LookupMoveAxis(axis, form.command, form.fun, &index);
     if (r == 0) {
-        r = command == mc::kCmdStopDecel ? McCheckStopMoveDecel(index) : McCheckStopMoveImmediate(index);
+        r = form.command == mc::kCmdStopDecel ? McCheckStopMoveDecel(index) : McCheckStopMoveImmediate(index);
     }
     if (r != 0) {
         return r;
     }
-    SendingFlag sending(index, kFlagStop);
-    McImmCmdBlock block{};
-    McCommandBuilder(block, command, index);
-    return DeliverAsync(block, index, fun, mask);
+    return SendMove(form, index, [](McCommandBuilder &) {});
+}
+
+// Write permission, then the axis lookup: the start of the synchronous
+// commands and the position update.
+int PermitThenLookup(int axis, std::uint32_t command, std::uint32_t fun, std::uint32_t *index) {
+    int r = McCheckWritePermission(command);
+    if (r == 0) {
+        r = LookupMoveAxis(axis, command, fun, index);
+    }
+    return r;
 }
 
 // Sends a synchronous command; the sending flag (when given) is cleared as
@@ -195,26 +230,12 @@ int ExchangeSync(McImmCmdBlock &block, std::uint32_t fun, std::uint32_t index, c
 extern "C" {
 
 int QAX_CALL QAX_StartHMove(uint16_t axis, double value) {
-    constexpr std::uint32_t command = mc::kCmdHomeMove;
-    constexpr std::uint32_t fun = mc::kFunStartHMove;
     std::uint32_t index = 0;
-    int r = LookupMoveAxis(axis, command, fun, &index);
-    if (r == 0) {
-        r = McCheckPositionInput(value, command, fun);
-    }
-    if (r == 0) {
-        r = McCheckWritePermission(command);
-    }
-    if (r == 0) {
-        r = McCheckSingleMoveStart(index, command);
-    }
+    int r = CheckMoveStart(kHomeMove, axis, McIsPositionInput(value), &index);
     if (r != 0) {
         return r;
     }
-    SendingFlag sending(index, kFlagHome);
-    McImmCmdBlock block{};
-    McCommandBuilder(block, command, index).I64(McPositionToCounts(value));
-    return DeliverAsync(block, index, fun, mc::kRegMaskHome);
+    return SendMove(kHomeMove, index, [&](McCommandBuilder &b) { b.I64(McPositionToCounts(value)); });
 }
 
 int QAX_CALL QAX_StartPMove(uint16_t axis, double position, double velocity, int mode) {
@@ -228,56 +249,31 @@ int QAX_CALL QAX_StartPMove(uint16_t axis, double position, double velocity, int
 }
 
 int QAX_CALL QAX_StartJMove(uint16_t axis, double velocity, int direction) {
-    constexpr std::uint32_t command = mc::kCmdJogMove;
-    constexpr std::uint32_t fun = mc::kFunStartJMove;
     if (!InAxisRange(axis) || !MoveVelocityOk(velocity)) {
-        return McRefuseInput(command, fun);
+        return McRefuseInput(kJogMove.command, kJogMove.fun);
     }
     std::uint32_t index = 0;
-    int r = LookupMoveAxis(axis, command, fun, &index);
-    if (r == 0 && direction != 1 && direction != -1) {
-        r = McRefuseInput(command, fun);
-    }
-    if (r == 0) {
-        r = McCheckWritePermission(command);
-    }
-    if (r == 0) {
-        r = McCheckSingleMoveStart(index, command);
-    }
+    int r = CheckMoveStart(kJogMove, axis, DirectionOk(direction), &index);
     if (r != 0) {
         return r;
     }
-    SendingFlag sending(index, kFlagJog);
-    McImmCmdBlock block{};
-    McCommandBuilder(block, command, index).I32(direction).F64(McVelocityToBoard(velocity));
-    return DeliverAsync(block, index, fun, mc::kRegMaskJog);
+    return SendMove(kJogMove, index,
+                    [&](McCommandBuilder &b) { b.I32(direction).F64(McVelocityToBoard(velocity)); });
 }
 
 int QAX_CALL QAX_StartTMove(uint16_t axis, double value, int direction) {
-    constexpr std::uint32_t command = mc::kCmdTMove;
-    constexpr std::uint32_t fun = mc::kFunStartTMove;
     if (!InAxisRange(axis) || !NonNegative(value) || value > mc::kMaxTMoveValue) {
-        return McRefuseInput(command, fun);
+        return McRefuseInput(kTMove.command, kTMove.fun);
     }
     std::uint32_t index = 0;
-    int r = LookupMoveAxis(axis, command, fun, &index);
-    if (r == 0 && direction != 1 && direction != -1) {
-        r = McRefuseInput(command, fun);
-    }
-    if (r == 0) {
-        r = McCheckWritePermission(command);
-    }
-    if (r == 0) {
-        r = McCheckSingleMoveStart(index, command);
-    }
+    int r = CheckMoveStart(kTMove, axis, DirectionOk(direction), &index);
     if (r != 0) {
         return r;
     }
-    SendingFlag sending(index, kFlagTMove);
-    McImmCmdBlock block{};
     // At most 1000 units: the count fits 32 bits.
-    McCommandBuilder(block, command, index).I32(direction).I32(static_cast<std::int32_t>(McPositionToCounts(value)));
-    return DeliverAsync(block, index, fun, mc::kRegMaskTMove);
+    return SendMove(kTMove, index, [&](McCommandBuilder &b) {
+        b.I32(direction).I32(static_cast<std::int32_t>(McPositionToCounts(value)));
+    });
 }
 
 int QAX_CALL QAX_SetMoveProfile(int axis, double velocity1, double velocity2, double accel1, double accel2,
@@ -337,12 +333,8 @@ int QAX_CALL QAX_UpdateMoveVelocity(uint16_t axis, double velocity) {
 int QAX_CALL QAX_UpdatePMovePosition(uint16_t axis, double position, int mode) {
     constexpr std::uint32_t command = mc::kCmdUpdatePMovePosition;
     constexpr std::uint32_t fun = mc::kFunUpdatePMovePosition;
-    int r = McCheckWritePermission(command);
-    if (r != 0) {
-        return r;
-    }
     std::uint32_t index = 0;
-    r = LookupMoveAxis(axis, command, fun, &index);
+    int r = PermitThenLookup(axis, command, fun, &index);
     if (r == 0) {
         r = McCheckPositionInput(position, command, fun);
     }
@@ -364,10 +356,10 @@ int QAX_CALL QAX_StopMove(uint16_t axis, int mode) {
         return r;
     }
     if (mode == 0) {
-        return StopMoveForm(axis, mc::kCmdStopDecel, mc::kFunStopDecel, mc::kRegMaskStopDecel);
+        return StopMoveForm(kStopDecel, axis);
     }
     if (mode == 1) {
-        return StopMoveForm(axis, mc::kCmdStopImmediate, mc::kFunStopImmediate, mc::kRegMaskStopImmediate);
+        return StopMoveForm(kStopImmediate, axis);
     }
     return McRefuseInput(mc::kCmdStopDecel, mc::kFunStopDecel);
 }
@@ -375,12 +367,8 @@ int QAX_CALL QAX_StopMove(uint16_t axis, int mode) {
 int QAX_CALL QAX_TouchProbe(uint16_t axis, McTouchProbeSettings settings, uint16_t mode) {
     constexpr std::uint32_t command = mc::kCmdTouchProbe;
     constexpr std::uint32_t fun = mc::kFunTouchProbe;
-    int r = McCheckWritePermission(command);
-    if (r != 0) {
-        return r;
-    }
     std::uint32_t index = 0;
-    r = LookupMoveAxis(axis, command, fun, &index);
+    int r = PermitThenLookup(axis, command, fun, &index);
     if (r != 0) {
         return r;
     }
@@ -409,12 +397,8 @@ int QAX_CALL QAX_TouchProbe(uint16_t axis, McTouchProbeSettings settings, uint16
 int QAX_CALL QAX_StopTouchProbe(uint16_t axis) {
     constexpr std::uint32_t command = mc::kCmdStopTouchProbe;
     constexpr std::uint32_t fun = mc::kFunStopTouchProbe;
-    int r = McCheckWritePermission(command);
-    if (r != 0) {
-        return r;
-    }
     std::uint32_t index = 0;
-    r = LookupMoveAxis(axis, command, fun, &index);
+    int r = PermitThenLookup(axis, command, fun, &index);
     if (r == 0) {
         r = RunInlineCheck(index, kStopTouchProbeRule);
     }
@@ -430,12 +414,8 @@ int QAX_CALL QAX_StopTouchProbe(uint16_t axis) {
 int QAX_CALL QAX_GetTouchProbeStatus(uint16_t axis, uint32_t *status, double *position) {
     constexpr std::uint32_t command = mc::kCmdTouchProbeStatus;
     constexpr std::uint32_t fun = mc::kFunTouchProbeStatus;
-    int r = McCheckWritePermission(command);
-    if (r != 0) {
-        return r;
-    }
     std::uint32_t index = 0;
-    r = LookupMoveAxis(axis, command, fun, &index);
+    int r = PermitThenLookup(axis, command, fun, &index);
     if (r == 0 && (status == nullptr || position == nullptr)) {
         r = McRefuseInput(command, fun);
     }
@@ -458,8 +438,8 @@ int QAX_CALL QAX_GetTouchProbeStatus(uint16_t axis, uint32_t *status, double *po
 }
 
 int QAX_CALL QAX_MoveTwoSeg(int axis, double position1, double velocity1, double position2, double velocity2) {
-    constexpr std::uint32_t command = mc::kCmdTwoSegmentMove;
-    constexpr std::uint32_t fun = mc::kFunMoveTwoSeg;
+    constexpr std::uint32_t command = kTwoSegMove.command;
+    constexpr std::uint32_t fun = kTwoSegMove.fun;
     int r = McCheckWritePermission(command);
     if (r != 0) {
         return r;
@@ -476,25 +456,19 @@ int QAX_CALL QAX_MoveTwoSeg(int axis, double position1, double velocity1, double
     if (r != 0) {
         return r;
     }
-    SendingFlag sending(index, kFlagTwoSegment);
-    McImmCmdBlock block{};
-    McCommandBuilder(block, command, index)
-        .F64(static_cast<double>(McPositionToCounts(position1)))
-        .F64(McVelocityToBoard(CapToAxisMaximum(index, velocity1)))
-        .F64(static_cast<double>(McPositionToCounts(position2)))
-        .F64(McVelocityToBoard(CapToAxisMaximum(index, velocity2)));
-    return DeliverAsync(block, index, fun, mc::kRegMaskTwoSegment);
+    return SendMove(kTwoSegMove, index, [&](McCommandBuilder &b) {
+        b.F64(static_cast<double>(McPositionToCounts(position1)))
+            .F64(McVelocityToBoard(CapToAxisMaximum(index, velocity1)))
+            .F64(static_cast<double>(McPositionToCounts(position2)))
+            .F64(McVelocityToBoard(CapToAxisMaximum(index, velocity2)));
+    });
 }
 
 int QAX_CALL QAX_EnableTorqueLimit(int axis, int enable, double value, uint32_t limit1, uint32_t limit2) {
     constexpr std::uint32_t command = mc::kCmdTorqueLimit;
     constexpr std::uint32_t fun = mc::kFunEnableTorqueLimit;
-    int r = McCheckWritePermission(command);
-    if (r != 0) {
-        return r;
-    }
     std::uint32_t index = 0;
-    r = LookupMoveAxis(axis, command, fun, &index);
+    int r = PermitThenLookup(axis, command, fun, &index);
     if (r != 0) {
         return r;
     }
