@@ -929,12 +929,7 @@ protected:
         if (HasFatalFailure()) return;
         queries_ = std::make_unique<vboard::AxisQueries>(board());
         motion_ = std::make_unique<vboard::MotionModel>(board());
-        // This thread's sleeps run the board's cycles, so completion waits end.
-        const std::thread::id self = std::this_thread::get_id();
-        vboard::VirtualBoard *b = &board();
-        clock().set_sleep_hook([self, b](std::uint32_t ms) {
-            if (std::this_thread::get_id() == self) b->advance(ms);
-        });
+        run_board_on_sleeps();
     }
     void TearDown() override {
         clock().set_sleep_hook({});

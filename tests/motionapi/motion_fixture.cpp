@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "buffered/poll_thread.h"
 #include "core/connection.h"
@@ -80,6 +81,14 @@ void StackTest::SetUp() {
     server_ = std::make_unique<qax_test::CardhostRun>(options);
     ASSERT_TRUE(server_->ok()) << server_->error();
     register_running_service(board_->run_dir());
+}
+
+void StackTest::run_board_on_sleeps() {
+    const std::thread::id self = std::this_thread::get_id();
+    vboard::VirtualBoard *b = &board();
+    clock().set_sleep_hook([self, b](std::uint32_t ms) {
+        if (std::this_thread::get_id() == self) b->advance(ms);
+    });
 }
 
 // A test that left the connection open closes it before its stand-ins go.

@@ -50,6 +50,9 @@ protected:
     vboard::VirtualBoard &board() { return board_->board(); }
     cardhost::Server &server() { return server_->server(); }
     qax_test::TestClock &clock() { return *clock_; }
+    // From now on the calling thread's sleeps run the board's cycles (1 ms
+    // each), so completion waits end; the other threads' sleeps do not.
+    void run_board_on_sleeps();
 
 private:
     std::unique_ptr<qax_test::TestClock> clock_;

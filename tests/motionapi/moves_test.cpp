@@ -508,11 +508,7 @@ protected:
         StackTest::SetUp();
         if (HasFatalFailure()) return;
         model_ = std::make_unique<vboard::MotionModel>(board());
-        const std::thread::id self = std::this_thread::get_id();
-        vboard::VirtualBoard *b = &board();
-        clock().set_sleep_hook([self, b](std::uint32_t ms) {
-            if (std::this_thread::get_id() == self) b->advance(ms);
-        });
+        run_board_on_sleeps();
     }
     void TearDown() override {
         clock().set_sleep_hook({});

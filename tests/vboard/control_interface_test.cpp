@@ -2,6 +2,7 @@
 // read failures, request recording.
 #include <gtest/gtest.h>
 
+#include "connected_board.h"
 #include "device_client.h"
 #include "virtual_board_fixture.h"
 
@@ -11,24 +12,11 @@ using vboard_test::DeviceClient;
 using vboard_test::Reply;
 using vboard_test::reg_record;
 
-class ControlInterface : public qax_test::VirtualBoardTest {
+class ControlInterface : public vboard_test::ConnectedBoardTest {
 protected:
-    void SetUp() override {
-        VirtualBoardTest::SetUp();
-        client_ = std::make_unique<DeviceClient>(device_path());
-        ASSERT_TRUE(client_->connected());
-    }
-    void TearDown() override {
-        client_.reset();
-        VirtualBoardTest::TearDown();
-    }
     Reply read(std::uint32_t index, std::uint32_t code = vboard::kReqRead32) {
-        return client_->request(code, reg_record(index, 0), 16);
+        return client().request(code, reg_record(index, 0), 16);
     }
-    DeviceClient &client() { return *client_; }
-
-private:
-    std::unique_ptr<DeviceClient> client_;
 };
 
 TEST_F(ControlInterface, FailedRequestFiresExactlyTimesWithItsErrorAndDoesNothing) {

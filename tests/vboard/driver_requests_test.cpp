@@ -3,6 +3,7 @@
 
 #include <thread>
 
+#include "connected_board.h"
 #include "device_client.h"
 #include "virtual_board_fixture.h"
 
@@ -15,22 +16,7 @@ using vboard_test::word_at;
 
 constexpr std::uint32_t kBlockBytes = 0x1800C;
 
-class DriverRequests : public qax_test::VirtualBoardTest {
-protected:
-    void SetUp() override {
-        VirtualBoardTest::SetUp();
-        client_ = std::make_unique<DeviceClient>(device_path());
-        ASSERT_TRUE(client_->connected());
-    }
-    void TearDown() override {
-        client_.reset();
-        VirtualBoardTest::TearDown();
-    }
-    DeviceClient &client() { return *client_; }
-
-private:
-    std::unique_ptr<DeviceClient> client_;
-};
+class DriverRequests : public vboard_test::ConnectedBoardTest {};
 
 TEST_F(DriverRequests, SingleRegistersWriteAndReadBackInEveryForm) {
     struct Case {

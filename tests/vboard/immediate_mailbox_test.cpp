@@ -2,6 +2,7 @@
 // malformed replies.
 #include <gtest/gtest.h>
 
+#include "connected_board.h"
 #include "mailbox_client.h"
 #include "virtual_board_fixture.h"
 
@@ -11,27 +12,10 @@ using namespace vboard_test;
 using vboard::Mailbox;
 using vboard::MailboxFault;
 
-class ImmediateMailbox : public qax_test::VirtualBoardTest {
+class ImmediateMailbox : public vboard_test::ConnectedBoardTest {
 protected:
-    void SetUp() override {
-        VirtualBoardTest::SetUp();
-        client_ = std::make_unique<DeviceClient>(device_path());
-        ASSERT_TRUE(client_->connected());
-        mailbox_ = std::make_unique<MailboxClient>(*client_);
-    }
-    void TearDown() override {
-        mailbox_.reset();
-        client_.reset();
-        VirtualBoardTest::TearDown();
-    }
-    MailboxClient &mailbox() { return *mailbox_; }
-    DeviceClient &client() { return *client_; }
     std::uint32_t request(const std::vector<std::uint8_t> &command) { return mailbox().post_immediate(length_packet(3, command)); }
     std::uint32_t query() { return mailbox().post_immediate(length_packet(5, {1, 2, 3, 4})); }
-
-private:
-    std::unique_ptr<DeviceClient> client_;
-    std::unique_ptr<MailboxClient> mailbox_;
 };
 
 TEST_F(ImmediateMailbox, RequestsOfOneAnd528BytesAreAcceptedAndKept) {

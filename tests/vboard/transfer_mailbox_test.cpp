@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "connected_board.h"
 #include "mailbox_client.h"
 #include "virtual_board_fixture.h"
 
@@ -32,21 +33,10 @@ std::uint32_t crc(const std::vector<std::uint8_t> &data) {
     return value;
 }
 
-class TransferMailbox : public qax_test::VirtualBoardTest {
+class TransferMailbox : public vboard_test::ConnectedBoardTest {
 protected:
-    void SetUp() override {
-        VirtualBoardTest::SetUp();
-        client_ = std::make_unique<DeviceClient>(device_path());
-        ASSERT_TRUE(client_->connected());
-        mailbox_ = std::make_unique<MailboxClient>(*client_);
-    }
-    void TearDown() override {
-        mailbox_.reset();
-        client_.reset();
-        VirtualBoardTest::TearDown();
-    }
-    std::uint32_t post(const std::vector<std::uint8_t> &packet) { return mailbox_->post_transfer(packet); }
-    std::vector<std::uint8_t> reply() { return mailbox_->read_mailbox(kTransferFirst); }
+    std::uint32_t post(const std::vector<std::uint8_t> &packet) { return mailbox().post_transfer(packet); }
+    std::vector<std::uint8_t> reply() { return mailbox().read_mailbox(kTransferFirst); }
     fs::path store() { return fs::path(board().file_store()); }
 
     void put_file(const std::string &name, const std::vector<std::uint8_t> &data) {
@@ -66,11 +56,7 @@ protected:
         }
         return post(finish_packet(17, static_cast<std::uint32_t>(data.size()), name, crc(data)));
     }
-    std::uint32_t busy() { return mailbox_->read_register(kBusy); }
-
-private:
-    std::unique_ptr<DeviceClient> client_;
-    std::unique_ptr<MailboxClient> mailbox_;
+    std::uint32_t busy() { return mailbox().read_register(kBusy); }
 };
 
 TEST_F(TransferMailbox, SentFileLandsInTheStoreWhileBusyReadsOne) {
