@@ -2,7 +2,12 @@
 // I/O-control requests as one exchange on the connection:
 //   request: u32 code, u32 input length, u32 output capacity, input bytes
 //   reply:   i32 status, u32 bytes reported, that many output bytes
+// Every exchange is bounded: a device that makes no progress for the limit
+// fails the request. A broken exchange drops the connection; the next
+// request connects again, so a device that answers again is used again.
 #include <dirent.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -67,12 +72,12 @@ private:
     std::vector<std::string> names_;
 };
 
-// One open device: its connection, one exchange at a time.
+// One open device: its path, its connection, one exchange at a time.
 struct DeviceConnection {
-    explicit DeviceConnection(std::unique_ptr<Stream> s) : stream(std::move(s)) {}
+    DeviceConnection(std::string p, posix::UniqueFd s) : path(std::move(p)), socket(std::move(s)) {}
     std::mutex exchange;
-    std::unique_ptr<Stream> stream;
-    bool broken = false;  // an exchange stopped half-way: the stream is out of step
+    std::string path;
+    posix::UniqueFd socket;  // invalid after a broken exchange, until connected again
 };
 
 struct DeviceTable {
@@ -94,28 +99,96 @@ std::shared_ptr<DeviceConnection> find_device(DeviceHandle handle) {
     return it == table.open.end() ? nullptr : it->second;
 }
 
-bool drop_bytes(Stream &stream, std::uint32_t count) {
+// Connects to the device; refused for permissions is access denied, anything
+// else fails the open.
+posix::UniqueFd connect_device(const std::string &path) {
+    posix::UniqueFd fd = posix::connect_unix(path);
+    if (!fd.valid()) {
+        posix::set_error_from_errno();
+        if (last_error() != kErrorAccessDenied) set_last_error(kErrorFileNotFound);
+    }
+    return fd;
+}
+
+// Waits until the socket is ready, at most the progress limit (as the clock
+// sees it). false with kErrorSemTimeout when it ran out.
+bool wait_ready(int fd, short events) {
+    Clock &time = clock();
+    std::uint32_t real = time.io_wait_ms(kDeviceProgressLimitMs);
+    if (real > kDeviceProgressLimitMs) real = kDeviceProgressLimitMs;
+    pollfd watched{fd, events, 0};
+    for (;;) {
+        const int ready = poll(&watched, 1, static_cast<int>(real));
+        if (ready > 0) return true;  // a hang-up or an error shows in the next transfer
+        if (ready == 0) {
+            time.io_wait_timed_out(kDeviceProgressLimitMs);
+            set_last_error(kErrorSemTimeout);
+            return false;
+        }
+        if (errno != EINTR) {
+            posix::set_error_from_errno();
+            return false;
+        }
+    }
+}
+
+// Sends or receives exactly `len` bytes; a step without progress waits at
+// most the progress limit.
+bool transfer(int fd, void *data, std::uint32_t len, bool sending) {
+    auto *bytes = static_cast<unsigned char *>(data);
+    std::uint32_t moved = 0;
+    while (moved < len) {
+        const std::size_t rest = len - moved;
+        const ssize_t n = sending ? send(fd, bytes + moved, rest, MSG_NOSIGNAL | MSG_DONTWAIT)
+                                  : recv(fd, bytes + moved, rest, MSG_DONTWAIT);
+        if (n > 0) {
+            moved += static_cast<std::uint32_t>(n);
+        } else if (n == 0) {
+            set_last_error(kErrorBrokenPipe);  // the device closed
+            return false;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!wait_ready(fd, sending ? POLLOUT : POLLIN)) return false;
+        } else if (errno != EINTR) {
+            posix::set_error_from_errno();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool send_bytes(int fd, const void *data, std::uint32_t len) {
+    return transfer(fd, const_cast<void *>(data), len, true);
+}
+
+bool receive_bytes(int fd, void *data, std::uint32_t len) { return transfer(fd, data, len, false); }
+
+bool drop_bytes(int fd, std::uint32_t count) {
     std::array<unsigned char, 4096> scratch{};
     while (count > 0) {
         const std::uint32_t step = std::min<std::uint32_t>(count, scratch.size());
-        if (!stream.read(scratch.data(), step, nullptr)) return false;
+        if (!receive_bytes(fd, scratch.data(), step)) return false;
         count -= step;
     }
     return true;
 }
 
+// Bytes waiting before a request is sent, or the device's hang-up, mean the
+// connection is out of step or gone.
+bool in_step(int fd) {
+    pollfd watched{fd, POLLIN, 0};
+    return poll(&watched, 1, 0) == 0;
+}
+
 // One request and its reply; false when the transport failed (last error set).
-bool exchange(DeviceConnection &device, std::uint32_t code, const void *in, std::uint32_t in_len, void *out,
-              std::uint32_t out_len, std::int32_t &status, std::uint32_t &received) {
+bool exchange(int fd, std::uint32_t code, const void *in, std::uint32_t in_len, void *out, std::uint32_t out_len,
+              std::int32_t &status, std::uint32_t &received) {
     unsigned char header[kRequestHeaderSize];
     put_u32(header, code);
     put_u32(header + 4, in_len);
     put_u32(header + 8, out_len);
-    Stream &stream = *device.stream;
-    device.broken = true;  // until the whole exchange is through
-    if (!stream.write(header, sizeof header, nullptr) || !stream.write(in, in_len, nullptr)) return false;
+    if (!send_bytes(fd, header, sizeof header) || !send_bytes(fd, in, in_len)) return false;
     unsigned char reply[kReplyHeaderSize];
-    if (!stream.read(reply, sizeof reply, nullptr)) return false;
+    if (!receive_bytes(fd, reply, sizeof reply)) return false;
     status = static_cast<std::int32_t>(get_u32(reply));
     const std::uint32_t reported = get_u32(reply + 4);
     const std::uint32_t kept = std::min(reported, out_len);
@@ -124,12 +197,11 @@ bool exchange(DeviceConnection &device, std::uint32_t code, const void *in, std:
         set_last_error(kErrorBrokenPipe);
         return false;
     }
-    if (!stream.read(out, kept, nullptr) || !drop_bytes(stream, excess)) return false;
+    if (!receive_bytes(fd, out, kept) || !drop_bytes(fd, excess)) return false;
     // The count is the driver's, as on Windows: a request may report more
     // bytes than the caller's buffer took (the parameter request reports 16
     // into no buffer at all).
     received = reported;
-    device.broken = false;
     return true;
 }
 }  // namespace
@@ -158,14 +230,9 @@ std::unique_ptr<DeviceInfoSet> list_device_interfaces(const char *class_guid) {
 }
 
 DeviceHandle open_device(const std::string &path) {
-    posix::UniqueFd fd = posix::connect_unix(path);
-    if (!fd.valid()) {
-        posix::set_error_from_errno();
-        // Refused for permissions is access denied; anything else fails the open.
-        if (last_error() != kErrorAccessDenied) set_last_error(kErrorFileNotFound);
-        return kInvalidDevice;
-    }
-    auto connection = std::make_shared<DeviceConnection>(posix::make_socket_stream(std::move(fd)));
+    posix::UniqueFd fd = connect_device(path);
+    if (!fd.valid()) return kInvalidDevice;
+    auto connection = std::make_shared<DeviceConnection>(path, std::move(fd));
     DeviceTable &table = devices();
     std::lock_guard lock(table.guard);
     const DeviceHandle handle = table.next++;
@@ -186,13 +253,20 @@ bool device_io_control(DeviceHandle device, std::uint32_t code, const void *in, 
         return false;
     }
     std::lock_guard lock(connection->exchange);
-    if (connection->broken) {
-        set_last_error(kErrorBrokenPipe);
-        return false;
+    if (connection->socket.valid() && !in_step(connection->socket.get())) connection->socket.reset();
+    if (!connection->socket.valid()) {
+        connection->socket = connect_device(connection->path);
+        if (!connection->socket.valid()) return false;
     }
     std::int32_t status = 0;
     std::uint32_t received = 0;
-    if (!exchange(*connection, code, in, in_len, out, out_len, status, received)) return false;
+    if (!exchange(connection->socket.get(), code, in, in_len, out, out_len, status, received)) {
+        // The stream is out of step: dropped, so that the device sees the end.
+        const std::uint32_t error = last_error();
+        connection->socket.reset();
+        set_last_error(error);
+        return false;
+    }
     if (returned != nullptr) *returned = received;
     if (status != 0) {
         set_last_error(static_cast<std::uint32_t>(status));

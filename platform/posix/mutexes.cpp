@@ -3,13 +3,13 @@
 // that a holder's death is seen as abandonment by the next waiter.
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -32,13 +32,41 @@ struct SharedMutexBlock {
     pthread_mutex_t mutex;
 };
 
+// Who has a shared object open is kept on the object itself, as locks of
+// its open file descriptions: every opener holds a shared lock on
+// kOpenersByte for as long as it has the object open, and openers and
+// closers take kGuardByte exclusively while they open or close. A closer that
+// can then lock kOpenersByte exclusively is the last one and removes the
+// name, as Windows drops a named mutex with its last handle. The kernel drops
+// the locks of a process that dies, so an opener that never closes does not
+// keep the object alive for ever: the next last closer removes it.
+constexpr off_t kGuardByte = 0;
+constexpr off_t kOpenersByte = 1;
+
+bool lock_byte(int fd, off_t byte, short type, bool wait) {
+    struct flock lock{};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    while (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
 // One mapping of each shared object per process, shared by all its handles
-// (every thread locks the mutex at the same address) and kept until the
-// process ends: a thread may still own the mutex after closing its handle,
-// and its death must then still mark the mutex abandoned.
-// Which thread of this process owns it, and how often.
+// (every thread locks the mutex at the same address). It is given up when
+// the last handle is closed while no thread of this process owns the mutex;
+// otherwise it is kept until the process ends, so that the owner's death
+// still marks the mutex abandoned. Which thread owns it, and how often, is
+// kept here.
 struct SharedMapping {
+    std::string name;
     SharedMutexBlock *block = nullptr;
+    posix::UniqueFd object;  // holds this opener's lock on kOpenersByte
+    pid_t opener = 0;        // a forked child must not give up its parent's mapping
+    std::uint32_t handles = 0;  // guarded by Mappings::guard
     std::mutex owner_guard;
     std::thread::id owner;
     std::uint32_t depth = 0;
@@ -82,28 +110,17 @@ bool init_block(SharedMutexBlock *block) {
     return true;
 }
 
-// Opens or creates the shared object. Every opener holds a file lock on the
-// object while it checks and, when needed, sizes and initialises it: of two
-// processes only one initialises it, the other never sees it half made, and
-// a process that dies meanwhile drops the lock with it.
-SharedMutexBlock *map_object(const std::string &name) {
-    posix::UniqueFd object(shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kObjectMode));
-    if (!object.valid()) return nullptr;
-    while (flock(object.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) return nullptr;
-    }
-    // The mapping keeps the open file alive, so closing would not drop the lock.
-    struct Unlock {
-        int fd;
-        ~Unlock() { flock(fd, LOCK_UN); }
-    } unlock{object.get()};
+// Sizes, maps and when needed initialises the object, holding its guard:
+// of two processes only one initialises it and the other never sees it half
+// made. nullptr with errno set on failure.
+SharedMutexBlock *map_block(int fd) {
     struct stat info{};
-    if (fstat(object.get(), &info) != 0) return nullptr;
+    if (fstat(fd, &info) != 0) return nullptr;
     if (static_cast<std::size_t>(info.st_size) < sizeof(SharedMutexBlock) &&
-        ftruncate(object.get(), static_cast<off_t>(sizeof(SharedMutexBlock))) != 0) {
+        ftruncate(fd, static_cast<off_t>(sizeof(SharedMutexBlock))) != 0) {
         return nullptr;
     }
-    void *address = mmap(nullptr, sizeof(SharedMutexBlock), PROT_READ | PROT_WRITE, MAP_SHARED, object.get(), 0);
+    void *address = mmap(nullptr, sizeof(SharedMutexBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (address == MAP_FAILED) return nullptr;
     auto *block = static_cast<SharedMutexBlock *>(address);
     if (block->ready.load(std::memory_order_acquire) != kBlockReady && !init_block(block)) {
@@ -113,6 +130,71 @@ SharedMutexBlock *map_object(const std::string &name) {
         return nullptr;
     }
     return block;
+}
+
+// Opens or creates the shared object and registers this opener on it.
+std::unique_ptr<SharedMapping> open_mapping(const std::string &name) {
+    for (;;) {
+        posix::UniqueFd object(shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kObjectMode));
+        if (!object.valid() || !lock_byte(object.get(), kGuardByte, F_WRLCK, true)) return nullptr;
+        struct stat info{};
+        if (fstat(object.get(), &info) != 0) return nullptr;
+        // The last closer removed the name after this open: open it afresh.
+        if (info.st_nlink == 0) continue;
+        SharedMutexBlock *block = map_block(object.get());
+        if (block == nullptr || !lock_byte(object.get(), kOpenersByte, F_RDLCK, false)) {
+            const int error = errno;
+            if (block != nullptr) munmap(block, sizeof(SharedMutexBlock));
+            errno = error;
+            return nullptr;
+        }
+        lock_byte(object.get(), kGuardByte, F_UNLCK, false);
+        auto mapping = std::make_unique<SharedMapping>();
+        mapping->name = name;
+        mapping->block = block;
+        mapping->object = std::move(object);
+        mapping->opener = getpid();
+        return mapping;
+    }
+}
+
+// Drops this opener's registration and removes the name when no other
+// opener is left. The memory stays mapped when `unmap` is false.
+void leave_mapping(SharedMapping &mapping, bool unmap) {
+    const int fd = mapping.object.get();
+    if (fd < 0 || mapping.opener != getpid()) return;
+    if (lock_byte(fd, kGuardByte, F_WRLCK, true)) {
+        lock_byte(fd, kOpenersByte, F_UNLCK, false);
+        struct stat info{};
+        if (lock_byte(fd, kOpenersByte, F_WRLCK, false) && fstat(fd, &info) == 0 && info.st_nlink > 0) {
+            shm_unlink(mapping.name.c_str());
+        }
+    }
+    if (unmap) {
+        munmap(mapping.block, sizeof(SharedMutexBlock));
+        mapping.block = nullptr;
+    }
+    mapping.object.reset();  // drops every lock it holds
+}
+
+// At exit every mapping of this process is given up, as the OS closes the
+// handles of a Windows process; the memory stays for threads still running.
+void leave_all_at_exit() {
+    Mappings &known = mappings();
+    std::lock_guard lock(known.guard);
+    for (auto &[name, mapping] : known.by_name) leave_mapping(*mapping, false);
+}
+
+// Called with Mappings::guard held, when a handle of `mapping` goes.
+void handle_closed(Mappings &known, SharedMapping *mapping) {
+    if (--mapping->handles > 0 || mapping->opener != getpid()) return;
+    {
+        std::lock_guard owner(mapping->owner_guard);
+        if (mapping->depth > 0) return;  // owned: kept, see SharedMapping
+    }
+    leave_mapping(*mapping, true);
+    const auto it = known.by_name.find(mapping->name);
+    if (it != known.by_name.end() && it->second.get() == mapping) known.by_name.erase(it);
 }
 
 timespec deadline_after(std::uint32_t ms) {
@@ -142,9 +224,16 @@ WaitResult wait_result(int error) {
     }
 }
 
+// One handle's object. Made and destroyed with Mappings::guard free; the
+// handle count of its mapping is changed under it.
 class NamedMutex final : public MutexObject {
 public:
     explicit NamedMutex(SharedMapping *mapping) : mapping_(mapping) {}
+    ~NamedMutex() override {
+        Mappings &known = mappings();
+        std::lock_guard lock(known.guard);
+        handle_closed(known, mapping_);
+    }
 
     WaitResult wait(std::uint32_t real_timeout_ms) override {
         pthread_mutex_t *mutex = &mapping_->block->mutex;
@@ -200,19 +289,31 @@ std::shared_ptr<MutexObject> make_named_mutex(const char *name) {
     const std::string object = object_name(run_directory(), name);
 
     Mappings &known = mappings();
-    std::lock_guard lock(known.guard);
-    std::unique_ptr<SharedMapping> &mapping = known.by_name[object];
-    if (!mapping) {
-        SharedMutexBlock *block = map_object(object);
-        if (block == nullptr) {
-            posix::set_error_from_errno();
-            known.by_name.erase(object);
-            return nullptr;
+    SharedMapping *mapping = nullptr;
+    {
+        std::lock_guard lock(known.guard);
+        static const bool leaves_at_exit = std::atexit(leave_all_at_exit) == 0;
+        (void)leaves_at_exit;
+        std::unique_ptr<SharedMapping> &slot = known.by_name[object];
+        if (!slot) {
+            slot = open_mapping(object);
+            if (!slot) {
+                posix::set_error_from_errno();
+                known.by_name.erase(object);
+                return nullptr;
+            }
         }
-        mapping = std::make_unique<SharedMapping>();
-        mapping->block = block;
+        mapping = slot.get();
+        ++mapping->handles;
     }
-    return std::make_shared<NamedMutex>(mapping.get());
+    try {
+        return std::make_shared<NamedMutex>(mapping);
+    } catch (...) {
+        std::lock_guard lock(known.guard);
+        handle_closed(known, mapping);
+        set_last_error(kErrorNotEnoughMemory);
+        return nullptr;
+    }
 }
 
 }  // namespace platform::detail

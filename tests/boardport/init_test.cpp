@@ -134,7 +134,7 @@ TEST(BoardportInit, AccessDeniedGives17) {
         if (as_root && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
             _exit(100);
         }
-        _exit(WDF_Init());
+        std::exit(WDF_Init());  // exits as a process ends, letting go of its named mutex
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

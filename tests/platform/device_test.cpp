@@ -5,6 +5,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -13,9 +15,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
 #include "child_process.h"
+#include "platform/platform.h"
 #include "temp_run_dir.h"
+#include "test_clock.h"
 
 namespace {
 using Bytes = std::vector<std::uint8_t>;
@@ -25,6 +28,8 @@ struct Reply {
     std::uint32_t reported = 0;
     Bytes output;
     bool hang_up = false;  // close instead of answering
+    bool silent = false;   // no answer; the connection stays open
+    std::uint32_t missing = 0;  // bytes reported but never sent; the connection stays open
 };
 
 struct SeenRequest {
@@ -53,6 +58,11 @@ public:
         std::lock_guard lock(guard_);
         return seen_;
     }
+    // Connections that the client (or a hang-up) ended.
+    int connections_ended() {
+        std::lock_guard lock(guard_);
+        return connections_ended_;
+    }
 
 private:
     static std::uint32_t u32(const std::uint8_t *at) {
@@ -66,6 +76,8 @@ private:
         while (auto stream = listener_->accept()) {
             while (answer(*stream)) {
             }
+            std::lock_guard lock(guard_);
+            ++connections_ended_;
         }
     }
 
@@ -88,9 +100,10 @@ private:
             }
         }
         if (reply.hang_up) return false;
+        if (reply.silent) return true;
         Bytes out;
         put(out, static_cast<std::uint32_t>(reply.status));
-        put(out, reply.reported);
+        put(out, reply.reported + reply.missing);
         out.insert(out.end(), reply.output.begin(), reply.output.end());
         return stream.write(out.data(), static_cast<std::uint32_t>(out.size()), nullptr);
     }
@@ -100,6 +113,7 @@ private:
     std::mutex guard_;
     std::deque<Reply> replies_;
     std::vector<SeenRequest> seen_;
+    int connections_ended_ = 0;
 };
 
 // An open device, closed before the server goes (which then stops serving).
@@ -239,7 +253,7 @@ TEST_F(DeviceTest, OutputIsCappedAtTheCapacityWhileTheCountIsTheDrivers) {
     EXPECT_EQ(output[0], 'y');
 }
 
-TEST_F(DeviceTest, ServerThatHangsUpBreaksTheConnection) {
+TEST_F(DeviceTest, ServerThatHangsUpFailsTheRequestAndTheNextOneConnectsAgain) {
     DeviceServer server(board_path());
     server.script({.status = 0, .reported = 0, .output = {}, .hang_up = true});
     const OpenDevice device(board_path());
@@ -248,7 +262,82 @@ TEST_F(DeviceTest, ServerThatHangsUpBreaksTheConnection) {
     EXPECT_FALSE(platform::device_io_control(device, 0x222054, "a", 1, output, 4, &returned));
     EXPECT_EQ(platform::last_error(), platform::kErrorBrokenPipe);
     EXPECT_EQ(returned, 0u);
+    EXPECT_TRUE(platform::device_io_control(device, 0x222054, "bc", 2, output, 4, &returned));
+    EXPECT_EQ(returned, 2u);
+    EXPECT_EQ(output[0], 'c');
+}
+
+TEST_F(DeviceTest, WithTheDeviceGoneTheRequestFailsUntilItIsBack) {
+    auto server = std::make_unique<DeviceServer>(board_path());
+    server->script({.status = 0, .reported = 0, .output = {}, .hang_up = true});
+    const platform::DeviceHandle device = platform::open_device(board_path());
+    std::uint32_t returned = 0;
+    std::uint8_t output[4];
     EXPECT_FALSE(platform::device_io_control(device, 0x222054, "a", 1, output, 4, &returned));
+    server.reset();
+    EXPECT_FALSE(platform::device_io_control(device, 0x222054, "a", 1, output, 4, &returned));
+    EXPECT_EQ(platform::last_error(), platform::kErrorFileNotFound);
+    server = std::make_unique<DeviceServer>(board_path());
+    EXPECT_TRUE(platform::device_io_control(device, 0x222054, "xy", 2, output, 4, &returned));
+    EXPECT_EQ(output[0], 'y');
+    platform::close_device(device);
+}
+
+// A device that stops making progress: the request fails with a time-out
+// after the limit (on the test clock), the connection is dropped, and the
+// next request is answered on a new one.
+struct Stall {
+    const char *name;
+    Reply reply;
+};
+
+class DeviceStallTest : public DeviceTest, public ::testing::WithParamInterface<Stall> {};
+
+TEST_P(DeviceStallTest, TimesOutDropsTheConnectionAndRecovers) {
+    qax_test::TestClock clock({.real_sleep_cap_ms = 0, .real_lock_wait_cap_ms = 20, .real_io_wait_cap_ms = 30});
+    DeviceServer server(board_path());
+    server.script(GetParam().reply);
+    const OpenDevice device(board_path());
+    std::uint8_t output[32] = {};
+    std::uint32_t returned = 0;
+    const std::uint64_t before = clock.now_ms();
+    EXPECT_FALSE(platform::device_io_control(device, 0x222054, "abcd", 4, output, sizeof output, &returned));
+    EXPECT_EQ(platform::last_error(), platform::kErrorSemTimeout);
+    EXPECT_EQ(clock.io_time_outs(), 1u);
+    EXPECT_EQ(clock.now_ms() - before, platform::kDeviceProgressLimitMs);
+    // The device sees the end of the dropped connection.
+    for (int i = 0; i < 500 && server.connections_ended() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(server.connections_ended(), 1);
+    EXPECT_TRUE(platform::device_io_control(device, 0x222054, "xy", 2, output, sizeof output, &returned));
+    EXPECT_EQ(returned, 2u);
+    EXPECT_EQ(output[0], 'y');
+    EXPECT_EQ(clock.io_time_outs(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stalls, DeviceStallTest,
+    ::testing::Values(Stall{"NeverAnswers", {.status = 0, .reported = 0, .output = {}, .silent = true}},
+                      Stall{"ReportsMoreThanItSends",
+                            {.status = 0, .reported = 4, .output = {1, 2, 3, 4}, .missing = 2}},
+                      Stall{"ReportsMoreThanTheBufferAndSendsLess",
+                            {.status = 0, .reported = 32, .output = Bytes(32, 9), .missing = 100}}),
+    [](const auto &stall) { return std::string(stall.param.name); });
+
+TEST_F(DeviceTest, BytesThatNobodyAskedForPutTheConnectionOutOfStep) {
+    DeviceServer server(board_path());
+    // Reports 2 bytes but sends 6: the 4 behind are no reply to anything.
+    server.script({.status = 0, .reported = 2, .output = {1, 2, 3, 4, 5, 6}});
+    const OpenDevice device(board_path());
+    std::uint8_t output[8] = {};
+    std::uint32_t returned = 0;
+    EXPECT_TRUE(platform::device_io_control(device, 0x222054, "ab", 2, output, sizeof output, &returned));
+    // The stray bytes came with the reply. The next request is sent on a new connection and answered correctly.
+    EXPECT_TRUE(platform::device_io_control(device, 0x222054, "xyz", 3, output, sizeof output, &returned));
+    EXPECT_EQ(returned, 3u);
+    EXPECT_EQ(output[0], 'z');
+    EXPECT_EQ(server.connections_ended(), 1);
 }
 
 TEST_F(DeviceTest, RequestsOnOneHandleAreSerialised) {

@@ -10,9 +10,6 @@
 #include <random>
 #else
 #include <signal.h>
-#include <unistd.h>
-
-#include "../../platform/posix/shm_name.h"
 #endif
 
 namespace qax_test {
@@ -59,13 +56,6 @@ void stop_services(const fs::path &run_dir) {
     }
 }
 
-void remove_named_mutexes(const std::string &run_dir) {
-    const std::string prefix = platform::posix::shm_object_prefix(static_cast<unsigned long>(getuid()), run_dir);
-    std::error_code error;
-    for (const auto &entry : fs::directory_iterator("/dev/shm", error)) {
-        if (entry.path().filename().string().rfind(prefix, 0) == 0) fs::remove(entry.path(), error);
-    }
-}
 #endif
 }  // namespace
 
@@ -77,7 +67,6 @@ TempRunDir::TempRunDir() : path_(make_directory()) {
 TempRunDir::~TempRunDir() {
 #ifndef _WIN32
     stop_services(path_);
-    remove_named_mutexes(path_);
 #endif
     std::error_code error;
     fs::remove_all(path_, error);

@@ -1,6 +1,7 @@
 // A fresh temporary run directory, set as QAX_RUN_DIR while the object
-// lives. On the way out it stops the services started in it, drops its
-// named mutexes and removes the directory, and restores QAX_RUN_DIR.
+// lives. On the way out it stops the services started in it and removes the
+// directory, and restores QAX_RUN_DIR. (Named mutexes go with their last
+// handle, so nothing of them is left to clean up.)
 #pragma once
 
 #include <optional>

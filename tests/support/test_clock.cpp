@@ -41,6 +41,11 @@ std::uint32_t TestClock::lock_time_outs() const {
     return lock_time_outs_;
 }
 
+std::uint32_t TestClock::io_time_outs() const {
+    std::lock_guard lock(guard_);
+    return io_time_outs_;
+}
+
 std::uint64_t TestClock::counter() {
     std::lock_guard lock(guard_);
     return now_ns_;
@@ -75,6 +80,20 @@ void TestClock::lock_wait_timed_out(std::uint32_t requested) {
     std::lock_guard lock(guard_);
     now_ns_ += requested * kNanosPerMilli;
     ++lock_time_outs_;
+}
+
+}  // namespace qax_test
+
+namespace qax_test {
+
+std::uint32_t TestClock::io_wait_ms(std::uint32_t requested) {
+    return std::min(requested, options_.real_io_wait_cap_ms);
+}
+
+void TestClock::io_wait_timed_out(std::uint32_t requested) {
+    std::lock_guard lock(guard_);
+    now_ns_ += requested * kNanosPerMilli;
+    ++io_time_outs_;
 }
 
 }  // namespace qax_test

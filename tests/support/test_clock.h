@@ -18,6 +18,9 @@ public:
         std::uint32_t real_sleep_cap_ms = 0;
         // Real time a bounded lock wait blocks at most.
         std::uint32_t real_lock_wait_cap_ms = 20;
+        // Real time a device exchange waits for progress at most (by default
+        // the whole limit, so that a busy machine fails no healthy exchange).
+        std::uint32_t real_io_wait_cap_ms = platform::kInfinite;
     };
 
     TestClock();
@@ -33,6 +36,7 @@ public:
     std::uint64_t slept_ms() const;
     std::uint32_t sleep_count() const;
     std::uint32_t lock_time_outs() const;
+    std::uint32_t io_time_outs() const;
     // Called after each sleep with its length, outside the clock's lock
     // (e.g. to run a virtual board's cycles). Empty removes it.
     void set_sleep_hook(std::function<void(std::uint32_t ms)> hook);
@@ -42,6 +46,8 @@ public:
     void sleep_ms(std::uint32_t ms) override;
     std::uint32_t lock_wait_ms(std::uint32_t requested) override;
     void lock_wait_timed_out(std::uint32_t requested) override;
+    std::uint32_t io_wait_ms(std::uint32_t requested) override;
+    void io_wait_timed_out(std::uint32_t requested) override;
 
 private:
     Options options_;
@@ -50,6 +56,7 @@ private:
     std::uint64_t slept_ms_ = 0;
     std::uint32_t sleeps_ = 0;
     std::uint32_t lock_time_outs_ = 0;
+    std::uint32_t io_time_outs_ = 0;
     std::function<void(std::uint32_t)> sleep_hook_;
 };
 

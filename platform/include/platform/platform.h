@@ -53,6 +53,10 @@ public:
     // when such a wait times out.
     virtual std::uint32_t lock_wait_ms(std::uint32_t requested) { return requested; }
     virtual void lock_wait_timed_out(std::uint32_t /*requested*/) {}
+    // The real time a device exchange waits for its device to make progress
+    // (POSIX), likewise shortened by a test clock and reported when it ran out.
+    virtual std::uint32_t io_wait_ms(std::uint32_t requested) { return requested; }
+    virtual void io_wait_timed_out(std::uint32_t /*requested*/) {}
 };
 
 // Installs `clock` for the whole process (nullptr: the system clock again).
@@ -137,6 +141,7 @@ std::unique_ptr<DeviceInfoSet> list_device_interfaces(const char *class_guid);
 // A device handle; 0 and kInvalidDevice are never valid.
 using DeviceHandle = std::intptr_t;
 inline constexpr DeviceHandle kInvalidDevice = -1;
+inline constexpr std::uint32_t kDeviceProgressLimitMs = 3000;
 
 // Opens a device path for reading and writing, shared, open-existing.
 // kInvalidDevice on failure, last error kErrorAccessDenied when refused.
@@ -144,6 +149,10 @@ DeviceHandle open_device(const std::string &path);
 // One buffered I/O-control request. true when the request succeeded; the
 // bytes the driver reported go to *returned either way (0 when nothing came
 // back). A failure sets the last error to the driver's error number.
+// POSIX: the exchange fails with kErrorSemTimeout when the device makes no
+// progress for kDeviceProgressLimitMs (through the clock's io_wait_ms); after
+// a broken exchange (time-out, hang-up, a reply out of step) the connection
+// is dropped, and the next request connects to the device again.
 bool device_io_control(DeviceHandle device, std::uint32_t code, const void *in, std::uint32_t in_len,
                        void *out, std::uint32_t out_len, std::uint32_t *returned);
 void close_device(DeviceHandle device);
