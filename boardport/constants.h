@@ -68,6 +68,7 @@ inline constexpr std::size_t kVersionTextBytes = 64;
 
 inline constexpr char kLockName[] = "SyncMutex";
 inline constexpr std::uint8_t kLogLevelIdentity = 32;
+inline constexpr std::uint8_t kLogLevelError = 2;
 inline constexpr int kLogModule = 4352;
 inline constexpr int kIdentityCodeName = 0;
 inline constexpr int kIdentityCodeVersion = 1;
@@ -75,6 +76,10 @@ inline constexpr int kIdentityCodeBuild = 19;
 inline constexpr char kModuleName[] = "boardport";
 inline constexpr char kModuleVersion[] = "V1.9.0.3147";
 inline constexpr char kBuildFormat[] = "%s, %s[]";
+
+// A process died holding "SyncMutex": the next waiter takes it over.
+inline constexpr int kLogCodeLockAbandoned = 3;
+inline constexpr char kTextLockAbandoned[] = "SyncMutex was abandoned by a process that ended holding it; taken over";
 
 inline constexpr char kTextNoDevices[] = "No PLX devices are present and enabled in the system.\n";
 inline constexpr char kTextEnumFailed[] = "SetupDiEnumDeviceInterfaces failed, Error: %u";

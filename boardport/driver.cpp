@@ -1,6 +1,9 @@
 // Device handle, the shared request helpers and the "SyncMutex" lock.
 #include "driver.h"
 
+#include <cstring>
+
+#include "journal.h"
 #include "records.h"
 #include "state.h"
 
@@ -59,10 +62,12 @@ bool acquire_sync_lock() {
     case platform::WaitResult::obtained:
         return true;
     case platform::WaitResult::abandoned:
-        // The wait made us the owner of a lock whose holder died: give it
-        // back, or no process could ever take it again.
-        platform::release_mutex(lock);
-        return false;
+        // The holder died during its request. The lock guards one exchange
+        // with the driver and no state that could be left half-written, so
+        // the waiter, now its owner, goes on with its own request.
+        LOG_SetLog(kLogLevelError, kLogModule, kLogCodeLockAbandoned, kTextLockAbandoned,
+                   static_cast<int>(std::strlen(kTextLockAbandoned)));
+        return true;
     case platform::WaitResult::timed_out:
     case platform::WaitResult::failed:
         break;

@@ -24,8 +24,8 @@ bool device_request(std::uint32_t code, const void *in, std::uint32_t in_len, vo
                     std::uint32_t *returned);
 
 // Runs `body` holding "SyncMutex" (waiting at most 1000 ms); -3 when the lock
-// was not obtained cleanly. An abandoned lock is released before the -3 so
-// that it is not lost for every other process.
+// was not obtained. A lock abandoned by a holder that died is taken over
+// (and the takeover logged once).
 template <typename Body>
 int with_sync_lock(Body &&body);
 

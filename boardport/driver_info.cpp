@@ -24,6 +24,11 @@ extern "C" BOARDPORT_API int QAX_CALL WDF_GetDriverVersion(char *name, size_t na
     if (!device_open()) {
         return kNotOpen;
     }
+    // A buffer is needed for every part asked for (a length above 0).
+    if ((name == nullptr && nameLen > 0) || (version == nullptr && versionLen > 0) ||
+        (text == nullptr && textLen > 0)) {
+        return kLockOrRequest;
+    }
     WdfDriverVersionRecord record{};
     std::uint32_t returned = 0;
     const bool ok = device_request(kReqDriverVersion, nullptr, 0, &record, sizeof record, &returned);

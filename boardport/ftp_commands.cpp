@@ -9,6 +9,9 @@ namespace boardport {
 namespace {
 
 int name_only(std::uint32_t command, const char *name) {
+    if (name == nullptr) {
+        return kMbTooLong;
+    }
     auto packet = framed<FtpNameOnlyPacket>(command);
     packet.name = make_path(name);
     return post_and_wait(packet);
@@ -44,6 +47,9 @@ int QAX_CALL CAM_FtpDelete(const char *name) {
 }
 
 int QAX_CALL CAM_FtpMkdir(const char *name) {
+    if (name == nullptr) {
+        return kMbTooLong;
+    }
     std::printf(kTextMkdirId, static_cast<int>(kFtpMakeDirectory));
     auto packet = framed<FtpNamedPacket>(kFtpMakeDirectory);
     packet.nameLength = path_length(name);

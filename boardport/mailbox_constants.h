@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "constants.h"
+
 namespace boardport {
 
 // ---------------------------------------------------------------- mailboxes
@@ -92,7 +94,7 @@ inline constexpr int kMbMailboxFailed = 2;
 inline constexpr int kMbDoorbellFailed = 4;
 inline constexpr int kMbWaitRanOut = 5;
 inline constexpr int kMbLocalFileEmpty = 6;  // also short read or short write
-inline constexpr int kMbTooLong = 7;         // immediate packet too long
+inline constexpr int kMbTooLong = 7;         // immediate packet too long; a null name (input errors)
 inline constexpr int kMbTransferBusy = 7;    // CAM_FtpOpen: a transfer runs on the board
 inline constexpr int kMbStepAgain = 8;       // a step's own "call again"
 inline constexpr int kMbBoardAgainMasked = 9;
@@ -111,7 +113,6 @@ inline constexpr int kBoardTransferAgainB = 8;
 
 // ---------------------------------------------------------------- logs and texts
 
-inline constexpr std::uint8_t kLogLevelError = 2;
 inline constexpr int kLogCodeRequest = 1;
 inline constexpr int kLogCodeResult = 2;
 inline constexpr char kTextResult[] = "nRet = %d";

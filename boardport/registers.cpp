@@ -102,12 +102,13 @@ extern "C" BOARDPORT_API int QAX_CALL WDF_ReadRegister32(uint32_t index, uint32_
     if (!device_open()) {
         return kNotOpen;
     }
+    if (value == nullptr) {
+        return kRegisterFailed;  // nowhere to put the value: nothing is asked
+    }
     return with_sync_lock([&] {
         WdfRegRecord record{index, 0, 0};
         const int result = single_request(kReqRead32, record);
-        if (value != nullptr) {
-            *value = static_cast<std::uint32_t>(record.value);
-        }
+        *value = static_cast<std::uint32_t>(record.value);
         return result;
     });
 }
@@ -129,11 +130,12 @@ extern "C" BOARDPORT_API int QAX_CALL WDF_ReadRegister64(uint32_t index, uint64_
     if (!device_open()) {
         return kNotOpen;
     }
+    if (value == nullptr) {
+        return kRegisterFailed;
+    }
     WdfRegRecord record{index, 0, 0};
     const int result = single_request(kReqRead64, record);
-    if (value != nullptr) {
-        *value = record.value;
-    }
+    *value = record.value;
     return result;
 }
 

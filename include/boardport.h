@@ -13,6 +13,16 @@
  * failed, or block count too large; -4 register request failed or short;
  * -5 channel or immediate command failed; 16, 17, 18 from WDF_Init; small
  * positive codes from the mailbox calls (1 = not finished, call again).
+ *
+ * A pointer through which a call hands back its value must not be null: the
+ * call refuses it with its family's input error (register calls -4, the
+ * driver version -3, channel and immediate commands -5, the mailbox calls 7)
+ * and sends nothing. Outputs marked optional below may be null.
+ *
+ * When a process ends while it holds "SyncMutex", the next waiter takes the
+ * lock over, logs that once (level 2, module 4352, code 3) and goes on.
+ * On POSIX every driver request fails after 3 s in which the device made no
+ * progress, and the next request connects to the device again.
  */
 #ifndef BOARDPORT_H
 #define BOARDPORT_H
@@ -37,7 +47,8 @@ extern "C" {
 BOARDPORT_API int QAX_CALL WDF_Init(void);
 BOARDPORT_API int QAX_CALL WDF_Exit(void);
 
-/* Single registers (index 0..0x2FFF). The 32-bit forms take the lock. */
+/* Single registers (index 0..0x2FFF). The 32-bit forms take the lock. value
+ * must not be null (-4, no request). A failed read stores 0. */
 BOARDPORT_API int QAX_CALL WDF_ReadRegister32(uint32_t index, uint32_t *value);
 BOARDPORT_API int QAX_CALL WDF_WriteRegister32(uint32_t index, const uint32_t *value);
 BOARDPORT_API int QAX_CALL WDF_ReadRegister64(uint32_t index, uint64_t *value);
@@ -49,7 +60,8 @@ BOARDPORT_API int QAX_CALL WDF_WriteMultiRegister32(const uint32_t *indices, con
 BOARDPORT_API int QAX_CALL WDF_ReadMultiRegister64(const uint32_t *indices, uint64_t *values, int count);
 BOARDPORT_API int QAX_CALL WDF_WriteMultiRegister64(const uint32_t *indices, const uint64_t *values, int count);
 
-/* Channel commands on link channels 2 (WDF_ChannelCmd) and 3 to 10. */
+/* Channel commands on link channels 2 (WDF_ChannelCmd) and 3 to 10. A buffer
+ * with a length above 0 must not be null (-5); returned is optional. */
 BOARDPORT_API int QAX_CALL WDF_ChannelCmd(const void *in, uint32_t inLen, void *out, uint32_t outLen, uint32_t *returned);
 BOARDPORT_API int QAX_CALL WDF_Channel3Cmd(const void *in, uint32_t inLen, void *out, uint32_t outLen, uint32_t *returned);
 BOARDPORT_API int QAX_CALL WDF_Channel4Cmd(const void *in, uint32_t inLen, void *out, uint32_t outLen, uint32_t *returned);
@@ -60,10 +72,12 @@ BOARDPORT_API int QAX_CALL WDF_Channel8Cmd(const void *in, uint32_t inLen, void 
 BOARDPORT_API int QAX_CALL WDF_Channel9Cmd(const void *in, uint32_t inLen, void *out, uint32_t outLen, uint32_t *returned);
 BOARDPORT_API int QAX_CALL WDF_Channel10Cmd(const void *in, uint32_t inLen, void *out, uint32_t outLen, uint32_t *returned);
 
-/* Synchronous immediate command (link channel 1): the reply arrives in out. */
+/* Synchronous immediate command (link channel 1): the reply arrives in out;
+ * returned is optional. */
 BOARDPORT_API int QAX_CALL WDF_SyncImmediateCmd(const void *in, uint32_t inLen, void *out, uint32_t outLen, uint32_t *returned);
 
-/* Driver parameter (id is not used) and driver version record. */
+/* Driver parameter (id is not used) and driver version record: each of the
+ * three buffers may be null only when its length is 0 (else -3, no request). */
 BOARDPORT_API int QAX_CALL WDF_SetParameter(uint32_t id, uint64_t value);
 BOARDPORT_API int QAX_CALL WDF_GetDriverVersion(char *name, size_t nameLen, void *version, size_t versionLen,
                                                 char *text, size_t textLen);
@@ -72,7 +86,8 @@ BOARDPORT_API int QAX_CALL WDF_GetDriverVersion(char *name, size_t nameLen, void
  * channel to be idle, anything else returns 1. */
 BOARDPORT_API int QAX_CALL WDF_Reset(uint8_t type);
 
-/* Asynchronous immediate commands over the immediate mailbox. */
+/* Asynchronous immediate commands over the immediate mailbox. replyLength is
+ * optional; a null reply takes no payload (35 for a reply that has one). */
 BOARDPORT_API int QAX_CALL CAM_AsynImmediateCmdRequest(const void *command, uint32_t length, void *spare,
                                                        uint32_t spareLength, uint32_t *replyLength);
 BOARDPORT_API int QAX_CALL CAM_AsynImmediateCmdGetResult(const void *query, uint32_t length, void *reply,
@@ -80,7 +95,9 @@ BOARDPORT_API int QAX_CALL CAM_AsynImmediateCmdGetResult(const void *query, uint
 
 /* File transfer over the transfer mailbox; send and receive run one step per
  * call and return 1 while the caller must call again. Names are board-side
- * names of at most 64 bytes. */
+ * names of at most 64 bytes; CAM_FtpCd, CAM_FtpDelete and CAM_FtpMkdir refuse
+ * a null name with 7 and post nothing. The progress counts (sent, received,
+ * total) are optional. */
 BOARDPORT_API int QAX_CALL CAM_FtpOpen(void);
 BOARDPORT_API int QAX_CALL CAM_FtpCd(const char *name);
 BOARDPORT_API int QAX_CALL CAM_FtpSend(const char *localPath, const char *name, uint32_t *sent, uint32_t *total);

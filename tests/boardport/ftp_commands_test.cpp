@@ -52,6 +52,8 @@ TEST_F(FtpCommandTest, NamePacketsOfTheSingleCommands) {
         SCOPED_TRACE(c.label);
         board().clear_requests();
         testing::internal::CaptureStdout();
+        EXPECT_EQ(c.call(nullptr), 7);  // no name: refused, nothing posted
+        EXPECT_TRUE(board().requests().empty());
         (void)c.call(name.data());
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.command == 18 ? "Id:18\n" : "");
         const auto packets = posted_packets(board().requests(), kTransferFirst);

@@ -118,10 +118,18 @@ TEST_F(BoardportRegisters, FailedOrShortSingleRequestsGiveMinus4) {
 TEST_F(BoardportRegisters, NullValuePointersAreRefusedWithoutARequest) {
     EXPECT_EQ(WDF_WriteRegister32(1, nullptr), -4);
     EXPECT_EQ(WDF_WriteRegister64(1, nullptr), -4);
+    EXPECT_EQ(WDF_ReadRegister32(1, nullptr), -4);
+    EXPECT_EQ(WDF_ReadRegister64(1, nullptr), -4);
     EXPECT_EQ(WDF_ReadMultiRegister32(nullptr, nullptr, 1), -4);
     EXPECT_EQ(WDF_WriteMultiRegister64(nullptr, nullptr, 1), -4);
+    char text[64];
+    std::uint8_t version[8];
+    EXPECT_EQ(WDF_GetDriverVersion(nullptr, 64, version, 8, text, 64), -3);
+    EXPECT_EQ(WDF_GetDriverVersion(text, 64, nullptr, 8, text, 64), -3);
+    EXPECT_EQ(WDF_GetDriverVersion(text, 64, version, 8, nullptr, 64), -3);
     EXPECT_TRUE(board().requests().empty());
-    EXPECT_EQ(WDF_ReadRegister32(1, nullptr), 0);  // nothing to store into
+    // A part not asked for needs no buffer.
+    EXPECT_EQ(WDF_GetDriverVersion(nullptr, 0, version, 8, nullptr, 0), 0);
 }
 
 enum class Form { read32, write32, read64, write64 };

@@ -38,8 +38,10 @@ struct ScriptedReply {
 // The outcome of one request: status and bytes reported (the output
 // buffer holds the bytes).
 struct RequestOutcome {
+    enum class Delivery { reply, none, over_report };
     std::uint32_t status = 0;
     std::uint32_t reported = 0;
+    Delivery delivery = Delivery::reply;
 };
 
 struct BoardCore {

@@ -18,6 +18,8 @@ inline constexpr int kLinkChannelCount = kLastLinkChannel - kFirstLinkChannel + 
 
 // The largest input a request may carry: a register block record.
 inline constexpr std::uint32_t kMaxRequestInput = 0x1800C;
+// Bytes an over-reporting reply claims beyond those that follow.
+inline constexpr std::uint32_t kOverReportBytes = 4;
 // The board's reply frame to a synchronous immediate command.
 inline constexpr std::uint32_t kImmediateReplyBytes = 512;
 

@@ -7,6 +7,19 @@
 #include "wire_records.h"
 
 namespace vboard {
+namespace {
+
+// Reads and drops `count` bytes through `scratch`.
+bool drop_input(Connection &connection, std::uint32_t count, std::vector<std::uint8_t> &scratch) {
+    while (count > 0) {
+        const std::uint32_t step = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(scratch.size()));
+        if (!connection.read(scratch.data(), step)) return false;
+        count -= step;
+    }
+    return true;
+}
+
+}  // namespace
 
 std::unique_ptr<DeviceServer> DeviceServer::start(BoardCore &board, const std::string &path) {
     std::unique_ptr<Endpoint> endpoint = open_endpoint(path);
@@ -72,11 +85,15 @@ void DeviceServer::serve_client(Client &client) {
         wire::ReplyHeader out{};
         std::uint32_t output_bytes = 0;
         if (header.input_length > constants::kMaxRequestInput) {
-            // The stream cannot be trusted past an impossible length.
+            // Longer than any request: refused at once, as a driver refuses
+            // a bad request. Its bytes are read and dropped, so the stream
+            // stays in step and the connection goes on serving.
             out.status = static_cast<std::int32_t>(constants::kErrorInvalidParameter);
             std::memcpy(reply.data(), &out, sizeof out);
-            connection.write(reply.data(), kReplyHeaderBytes);
-            break;
+            if (!connection.write(reply.data(), kReplyHeaderBytes) || !drop_input(connection, header.input_length, input)) {
+                break;
+            }
+            continue;
         }
         if (!connection.read(input.data(), header.input_length)) break;
 
@@ -88,11 +105,13 @@ void DeviceServer::serve_client(Client &client) {
             outcome = board_.handle_request(header.code, std::span(input.data(), header.input_length),
                                             header.output_capacity, output);
         }
+        if (outcome.delivery == RequestOutcome::Delivery::none) continue;  // a silent board
         out.status = static_cast<std::int32_t>(outcome.status);
         out.bytes_reported = outcome.reported;
         // As many bytes follow as are reported; the client keeps what fits its
         // buffer (a parameter request reports 16 bytes into no buffer at all).
         output_bytes = std::min(outcome.reported, constants::kMaxRequestInput);
+        if (outcome.delivery == RequestOutcome::Delivery::over_report) out.bytes_reported += constants::kOverReportBytes;
         std::memcpy(reply.data(), &out, sizeof out);
         if (!connection.write(reply.data(), kReplyHeaderBytes + output_bytes)) break;
     }

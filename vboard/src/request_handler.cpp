@@ -75,6 +75,7 @@ RequestOutcome BoardCore::handle_request(std::uint32_t code, std::span<const std
     if (recording) recorded.push_back(Request{code, std::vector<std::uint8_t>(input.begin(), input.end()), output_capacity});
     const std::optional<FaultRule> fault = take_fault(code);
     if (fault && fault->fault == Fault::fail_request) return failed(fault->error);
+    if (fault && fault->fault == Fault::no_reply) return {0, 0, RequestOutcome::Delivery::none};
 
     RequestOutcome outcome;
     switch (code) {
@@ -100,6 +101,7 @@ RequestOutcome BoardCore::handle_request(std::uint32_t code, std::span<const std
     if (fault && fault->fault == Fault::short_count && outcome.status == 0 && outcome.reported > 0) {
         outcome.reported -= 1;
     }
+    if (fault && fault->fault == Fault::over_report) outcome.delivery = RequestOutcome::Delivery::over_report;
     return outcome;
 }
 

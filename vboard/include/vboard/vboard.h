@@ -52,6 +52,10 @@ struct Request {
 enum class Fault {
     fail_request,   // the request fails (status = error number, nothing reported)
     short_count,    // the request succeeds but reports one byte less than due
+    no_reply,       // the request is not acted on and never answered; the
+                    // connection stays open
+    over_report,    // the request succeeds but reports 4 bytes more than follow;
+                    // the connection stays open
 };
 
 // The firmware's two register mailboxes.
