@@ -8,6 +8,10 @@
  * boardport unchanged; server requests block, without a time limit, for one
  * 512-byte request and reply over the server pipe, and return 0 on success,
  * -1 for any transport failure, or the server's status.
+ *
+ * A call that hands back a value refuses a null pointer for it: the server
+ * requests with -1, the board calls with boardport's input errors (see
+ * boardport.h), and nothing is sent. Outputs marked optional may be null.
  */
 #ifndef LINKHUB_H
 #define LINKHUB_H
@@ -33,7 +37,9 @@ LINKHUB_API int QAX_CALL COMM_Init(void);
 LINKHUB_API int QAX_CALL COMM_Exit(void);
 LINKHUB_API int QAX_CALL COMM_Debug(int mode, char *buffer, int bufferLen);
 
-/* Board pass-through. */
+/* Board pass-through. The returned count of a command, the replyLength of
+ * the asynchronous commands and the progress counts of the file transfer are
+ * optional; the driver-version buffers may be null when their length is 0. */
 LINKHUB_API int QAX_CALL COMM_ReadRegister32(uint32_t index, uint32_t *value);
 LINKHUB_API int QAX_CALL COMM_WriteRegister32(uint32_t index, const uint32_t *value);
 LINKHUB_API int QAX_CALL COMM_ReadRegister64(uint32_t index, uint64_t *value);
@@ -62,7 +68,8 @@ LINKHUB_API int QAX_CALL COMM_GetDriverVersion(char *name, size_t nameLen, void 
 LINKHUB_API int QAX_CALL COMM_ChannelCmd(int channel, const void *in, uint32_t inLen, void *out, uint32_t outLen,
                                          uint32_t *returned);
 
-/* Server requests. */
+/* Server requests. The result pointers and areas are required (-1 when
+ * null, nothing sent); COMM_GetVariable needs its buffer whatever bufferLen. */
 LINKHUB_API int QAX_CALL COMM_RegisterPermission(int level);
 LINKHUB_API int QAX_CALL COMM_UnregisterPermission(void);
 LINKHUB_API int QAX_CALL COMM_GetPermission(int *level);

@@ -34,6 +34,9 @@ int request_value(int command, const char *parameters, const void *data, int dat
 }
 
 int request_record(int command, const char *parameters, void *reply, int capacity) {
+    // The call is there to hand back the reply: without a place for it,
+    // nothing is asked.
+    if (reply == nullptr) return kRequestFailed;
     Exchange exchange;
     exchange.command = command;
     exchange.parameters = parameters;

@@ -13,7 +13,8 @@ int request(const Exchange &exchange);
 // (-1 when the reply brought none).
 int request_value(int command, const char *parameters, const void *data = nullptr, int dataSize = 0);
 
-// Rule S: the status; the reply lands in the caller's area.
+// Rule S: the status; the reply lands in the caller's area. A null area is
+// refused with -1 before anything is sent.
 int request_record(int command, const char *parameters, void *reply, int capacity);
 
 }  // namespace linkhub

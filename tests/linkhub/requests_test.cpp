@@ -95,6 +95,25 @@ TEST_F(Requests, EachRequestSendsItsCommandAndParametersAndCopiesOnlyItsReplySiz
     }
 }
 
+TEST_F(Requests, NullResultPointersAreRefusedWithoutARequest) {
+    init_with_fake_server();
+    for (const RequestCase &c : request_cases()) {
+        if (c.replySize == 0) continue;  // nothing to hand back
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.call(nullptr), -1);
+    }
+    EXPECT_EQ(COMM_GetVariable(32, nullptr, 0), -1);
+    EXPECT_TRUE(fake().requests().empty());
+    // The board calls refuse theirs with boardport's input errors, and ask nothing.
+    board().clear_requests();
+    char text[64];
+    EXPECT_EQ(COMM_ReadRegister32(1, nullptr), -4);
+    EXPECT_EQ(COMM_ReadRegister64(1, nullptr), -4);
+    EXPECT_EQ(COMM_GetDriverVersion(text, 64, nullptr, 8, text, 64), -3);
+    EXPECT_EQ(COMM_FtpCd(nullptr), 7);
+    EXPECT_TRUE(board().requests().empty());
+}
+
 TEST_F(Requests, RequestRecordIsZeroedBehindTextAndData) {
     init_with_fake_server();
     const std::uint8_t data[3] = {7, 8, 9};
