@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -28,6 +30,21 @@ public:
 private:
     std::string text_;
 };
+
+bool is_control(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
+// Refuses a word with a control character: a NUL, say, would cut the value
+// short where it is served as text.
+void check_printable(const std::string &word, const std::string &what) {
+    const auto it = std::find_if(word.begin(), word.end(), is_control);
+    if (it == word.end()) return;
+    char code[8];
+    std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(*it)));
+    throw ConfigError("control character " + std::string(code) + " in " + what);
+}
 
 // Splits a line into words; a double-quoted word may hold blanks and '#'.
 std::vector<std::string> split_words(const std::string &line) {
@@ -68,10 +85,16 @@ Line parse_line(const std::string &text) {
     const std::vector<std::string> words = split_words(text);
     if (words.empty()) return line;
     line.keyword = words.front();
+    check_printable(line.keyword, "the keyword");
     for (std::size_t i = 1; i < words.size(); ++i) {
         const std::size_t eq = words[i].find('=');
-        if (eq == std::string::npos || eq == 0) throw ConfigError("expected key=value, got '" + words[i] + "'");
+        if (eq == std::string::npos || eq == 0) {
+            check_printable(words[i], "a setting");
+            throw ConfigError("expected key=value, got '" + words[i] + "'");
+        }
         std::string key = words[i].substr(0, eq);
+        check_printable(key, "a key");
+        check_printable(words[i].substr(eq + 1), "the value of '" + key + "'");
         if (line.settings.count(key)) throw ConfigError("'" + key + "' given twice");
         line.settings.emplace(std::move(key), words[i].substr(eq + 1));
     }
@@ -318,15 +341,41 @@ std::optional<MachineConfig> parse_machine_config(const std::string &text, std::
 }
 
 std::optional<MachineConfig> load_machine_config(const std::string &path, std::string *error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        if (error) *error = "cannot open " + path;
+    const auto refuse = [&](const std::string &what) -> std::optional<MachineConfig> {
+        if (error) *error = path + ": " + what;
         return std::nullopt;
+    };
+    const std::string too_large = "larger than " + std::to_string(kMaxConfigBytes) + " bytes";
+    try {
+        // A directory, a device or a pipe is no configuration: such a thing
+        // could fail every read, never end, or block the open itself.
+        std::error_code ec;
+        const std::filesystem::file_status status = std::filesystem::status(path, ec);
+        if (ec || !std::filesystem::exists(status)) {
+            if (error) *error = "cannot open " + path;
+            return std::nullopt;
+        }
+        if (!std::filesystem::is_regular_file(status)) return refuse("not a regular file");
+        const std::uintmax_t size = std::filesystem::file_size(path, ec);
+        if (ec) return refuse("cannot be read: " + ec.message());
+        if (size > kMaxConfigBytes) return refuse(too_large);
+        std::ifstream file(path, std::ios::binary);
+        if (!file) {
+            if (error) *error = "cannot open " + path;
+            return std::nullopt;
+        }
+        // Read with a bound of its own: the file may have grown since.
+        std::string text(kMaxConfigBytes + 1, '\0');
+        file.read(text.data(), static_cast<std::streamsize>(text.size()));
+        if (file.bad()) return refuse("cannot be read");
+        text.resize(static_cast<std::size_t>(file.gcount()));
+        if (text.size() > kMaxConfigBytes) return refuse(too_large);
+        auto config = parse_machine_config(text, error);
+        if (!config && error) *error = path + ": " + *error;
+        return config;
+    } catch (const std::exception &e) {
+        return refuse(std::string("cannot be read: ") + e.what());
     }
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    auto config = parse_machine_config(text, error);
-    if (!config && error) *error = path + ": " + *error;
-    return config;
 }
 
 }  // namespace cardhost

@@ -2,6 +2,10 @@
 // back at the byte offsets the motion library uses.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "cardhost/constants.h"
@@ -10,6 +14,7 @@
 #include "cardhost_fixture.h"
 #include "child_process.h"
 #include "pipe_client.h"
+#include "temp_run_dir.h"
 
 namespace {
 
@@ -157,6 +162,64 @@ INSTANTIATE_TEST_SUITE_P(
         BadConfig{"module name=ThisNameIsFarTooLong version=1\n", "longer than 16"},
         BadConfig{"module name=M version=1.2.3.4.5\n", "more than four parts"},
         BadConfig{"log level=4 code=1 text=x\n", "outside 0..3"}));
+
+TEST(CardhostConfigFile, ControlCharactersAreRefusedWhereverTheyStand) {
+    struct Case {
+        std::string line;
+        const char *error;
+    };
+    const Case cases[] = {
+        {std::string("module name=\"ab\0cd\" version=1\n", 32), "line 2: control character 0x00 in the value of 'name'"},
+        {"module name=\"a\tb\" version=1\n", "control character 0x09 in the value of 'name'"},
+        {"log level=1 code=2 text=bell\a\n", "control character 0x07 in the value of 'text'"},
+        {"module na\x1bme=x version=1\n", "control character 0x1B in a key"},
+        {"modu\x7Fle name=x version=1\n", "control character 0x7F in the keyword"},
+        {"module name=x \x01\n", "control character 0x01 in a setting"},
+    };
+    for (const Case &c : cases) {
+        std::string error;
+        EXPECT_FALSE(cardhost::parse_machine_config("card name=C model=7412\n" + c.line, &error).has_value());
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+    // Tabs and carriage returns between words are blanks.
+    std::string error;
+    EXPECT_TRUE(cardhost::parse_machine_config("card\tname=C\tmodel=7412\r\n", &error).has_value()) << error;
+}
+
+// What is not a small regular file is refused with its path, and nothing is read.
+TEST(CardhostConfigFile, OnlyARegularFileWithinTheSizeLimitIsRead) {
+    qax_test::TempRunDir dir;
+    const std::string base = dir.path();
+    // A valid text of exactly the limit (comment lines after the card), and
+    // the same with one more line end.
+    std::string text = "card name=C model=7412\n";
+    while (text.size() + 1000 <= cardhost::kMaxConfigBytes) text += "#" + std::string(998, 'x') + "\n";
+    text += std::string(cardhost::kMaxConfigBytes - text.size() - 1, '#') + "\n";
+    const std::string exact = base + "/exact.conf";
+    const std::string large = base + "/large.conf";
+    std::ofstream(exact, std::ios::binary) << text;
+    std::ofstream(large, std::ios::binary) << text << "\n";
+    const std::string fifo = base + "/fifo.conf";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        std::string error;
+    };
+    const Case cases[] = {
+        {base, base + ": not a regular file"},
+        {"/dev/zero", "/dev/zero: not a regular file"},
+        {fifo, fifo + ": not a regular file"},
+        {large, large + ": larger than 1048576 bytes"},
+        {base + "/missing.conf", "cannot open " + base + "/missing.conf"},
+    };
+    for (const Case &c : cases) {
+        std::string error;
+        EXPECT_FALSE(cardhost::load_machine_config(c.path, &error).has_value()) << c.path;
+        EXPECT_EQ(error, c.error);
+    }
+    std::string error;
+    EXPECT_TRUE(cardhost::load_machine_config(exact, &error).has_value()) << error;
+}
 
 TEST(CardhostConfigFile, MissingCardLineIsAnError) {
     std::string error;

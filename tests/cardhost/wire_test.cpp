@@ -2,9 +2,15 @@
 // records the server hands out.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
 #include "cardhost/constants.h"
+#include "cardhost/server.h"
 #include "cardhost_fixture.h"
 #include "pipe_client.h"
+#include "temp_run_dir.h"
 
 namespace {
 
@@ -222,6 +228,49 @@ TEST_F(CardhostWire, FixtureRegistersTheServiceAsRunningInThisProcess) {
     std::uint32_t state = 0;
     ASSERT_TRUE(service->query_state(state));
     EXPECT_EQ(state, platform::kServiceRunning);
+}
+
+}  // namespace
+
+namespace {
+
+// A server reading its configuration from a file that is then spoiled: the
+// reload is refused and the old configuration is still served.
+TEST(CardhostReload, ARefusedConfigurationLeavesTheOldOneServing) {
+    qax_test::TempRunDir run;
+    const std::string path = run.path() + "/machine.conf";
+    std::ofstream(path) << qax_test::kCardhostTestConfig;
+    cardhost::ServerOptions options;
+    options.config_path = path;
+    options.files_dir = run.path() + "/files";
+    cardhost::Server server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    PipeClient client;
+    ASSERT_TRUE(client.connected());
+    const auto card_name = [&] {
+        return std::string(reinterpret_cast<const char *>(client.call(cardhost::kCmdCardInfo).data.data() + 32));
+    };
+    ASSERT_EQ(card_name(), "Test Card 7412");
+
+    const std::function<void()> spoilers[] = {
+        [&] { std::filesystem::create_directory(path); },
+        [&] { std::ofstream(path) << "card name=\"Other\" model=7412\nlog level=1 code=1 text=\"a\x01\"\n"; },
+        [&] { std::ofstream(path) << std::string(cardhost::kMaxConfigBytes + 1, '#'); },
+    };
+    for (const auto &spoil : spoilers) {
+        std::filesystem::remove_all(path);
+        spoil();
+        for (const std::int32_t command : {cardhost::kCmdLoadCardConfig, cardhost::kCmdUpdateCard}) {
+            EXPECT_EQ(client.call(command).status, cardhost::kStatusConfigFailed);
+            EXPECT_EQ(card_name(), "Test Card 7412");
+            EXPECT_EQ(get_i32(client.call(cardhost::kCmdGetVariable, "processId=9&id=32").data.data(), 4), 3);
+        }
+    }
+    std::filesystem::remove_all(path);
+    std::ofstream(path) << "card name=\"Fixed\" model=7412\n";
+    EXPECT_EQ(client.call(cardhost::kCmdLoadCardConfig).status, kStatusOk);
+    EXPECT_EQ(card_name(), "Fixed");
 }
 
 }  // namespace

@@ -100,6 +100,8 @@ inline constexpr std::size_t kMaxSerialLength = 23;
 inline constexpr std::size_t kMaxModuleNameLength = 16;
 inline constexpr std::size_t kMaxLogText = 100;
 inline constexpr std::size_t kMaxConfigLine = 1024;
+// A configuration file larger than this is refused before it is read.
+inline constexpr std::size_t kMaxConfigBytes = 1024 * 1024;
 
 // Compare-link entries: a group source is kCompareGroupBase + (group - 1).
 inline constexpr std::uint32_t kCompareGroupBase = 32;

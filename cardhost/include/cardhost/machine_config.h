@@ -68,9 +68,12 @@ struct MachineConfig {
 };
 
 // Parses a whole configuration text. On failure returns nullopt and sets
-// *error to "line N: what".
+// *error to "line N: what". Control characters (other than the tab and the
+// carriage return that separate words) are refused wherever they stand.
 std::optional<MachineConfig> parse_machine_config(const std::string &text, std::string *error);
-// Reads and parses a configuration file.
+// Reads and parses a configuration file: a regular file of at most
+// kMaxConfigBytes. On failure *error is "FILE: what" or "FILE: line N: what".
+// Never throws.
 std::optional<MachineConfig> load_machine_config(const std::string &path, std::string *error);
 
 }  // namespace cardhost
