@@ -58,7 +58,11 @@ MOTIONAPI_API int QAX_CALL QAX_GetInitStatus(void);
  * command first (-7 transport, -6 board error: nothing closed then); stops
  * and waits for the background thread (at least 200 ms), drops the
  * permission and closes the communication layer. 0. Not to be called beside
- * other calls. */
+ * other calls.
+ * When the board is gone while write permission is held, the exit command
+ * fails and the connection stays open (QAX_Init returns 1). The way out:
+ * QAX_RegisterWritePermission(0), then QAX_Exit (which then sends no exit
+ * command and closes), then QAX_Init once the board is back. */
 MOTIONAPI_API int QAX_CALL QAX_Exit(void);
 
 /* mode 1 takes, mode 0 gives up write permission. 0, -1 bad mode, -3 the

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <algorithm>
 #include <array>
@@ -77,7 +78,8 @@ struct DeviceConnection {
     DeviceConnection(std::string p, posix::UniqueFd s) : path(std::move(p)), socket(std::move(s)) {}
     std::mutex exchange;
     std::string path;
-    posix::UniqueFd socket;  // invalid after a broken exchange, until connected again
+    posix::UniqueFd socket;    // invalid after a broken exchange, until connected again
+    std::uint32_t limit_ms = 0;  // the progress limit set on the socket, 0 = none yet
 };
 
 struct DeviceTable {
@@ -110,44 +112,41 @@ posix::UniqueFd connect_device(const std::string &path) {
     return fd;
 }
 
-// Waits until the socket is ready, at most the progress limit (as the clock
-// sees it). false with kErrorSemTimeout when it ran out.
-bool wait_ready(int fd, short events) {
-    Clock &time = clock();
-    std::uint32_t real = time.io_wait_ms(kDeviceProgressLimitMs);
-    if (real > kDeviceProgressLimitMs) real = kDeviceProgressLimitMs;
-    pollfd watched{fd, events, 0};
-    for (;;) {
-        const int ready = poll(&watched, 1, static_cast<int>(real));
-        if (ready > 0) return true;  // a hang-up or an error shows in the next transfer
-        if (ready == 0) {
-            time.io_wait_timed_out(kDeviceProgressLimitMs);
-            set_last_error(kErrorSemTimeout);
-            return false;
-        }
-        if (errno != EINTR) {
-            posix::set_error_from_errno();
-            return false;
-        }
+// Gives the socket's sends and receives the progress limit as the clock sees
+// it: a transfer that moves nothing for that long fails. Set again only when
+// it changes.
+bool set_progress_limit(DeviceConnection &device) {
+    std::uint32_t real = clock().io_wait_ms(kDeviceProgressLimitMs);
+    real = std::clamp<std::uint32_t>(real, 1, kDeviceProgressLimitMs);  // 0 would mean no limit
+    if (real == device.limit_ms) return true;
+    timeval limit{static_cast<time_t>(real / 1000), static_cast<suseconds_t>((real % 1000) * 1000)};
+    const int fd = device.socket.get();
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0) {
+        posix::set_error_from_errno();
+        return false;
     }
+    device.limit_ms = real;
+    return true;
 }
 
-// Sends or receives exactly `len` bytes; a step without progress waits at
-// most the progress limit.
+// Sends or receives exactly `len` bytes; a step without progress ends at
+// the socket's limit.
 bool transfer(int fd, void *data, std::uint32_t len, bool sending) {
     auto *bytes = static_cast<unsigned char *>(data);
     std::uint32_t moved = 0;
     while (moved < len) {
         const std::size_t rest = len - moved;
-        const ssize_t n = sending ? send(fd, bytes + moved, rest, MSG_NOSIGNAL | MSG_DONTWAIT)
-                                  : recv(fd, bytes + moved, rest, MSG_DONTWAIT);
+        const ssize_t n = sending ? send(fd, bytes + moved, rest, MSG_NOSIGNAL) : recv(fd, bytes + moved, rest, 0);
         if (n > 0) {
             moved += static_cast<std::uint32_t>(n);
         } else if (n == 0) {
             set_last_error(kErrorBrokenPipe);  // the device closed
             return false;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!wait_ready(fd, sending ? POLLOUT : POLLIN)) return false;
+            clock().io_wait_timed_out(kDeviceProgressLimitMs);
+            set_last_error(kErrorSemTimeout);
+            return false;
         } else if (errno != EINTR) {
             posix::set_error_from_errno();
             return false;
@@ -256,8 +255,10 @@ bool device_io_control(DeviceHandle device, std::uint32_t code, const void *in, 
     if (connection->socket.valid() && !in_step(connection->socket.get())) connection->socket.reset();
     if (!connection->socket.valid()) {
         connection->socket = connect_device(connection->path);
+        connection->limit_ms = 0;
         if (!connection->socket.valid()) return false;
     }
+    if (!set_progress_limit(*connection)) return false;
     std::int32_t status = 0;
     std::uint32_t received = 0;
     if (!exchange(connection->socket.get(), code, in, in_len, out, out_len, status, received)) {

@@ -1,12 +1,14 @@
 // Opening and closing the controller, permission, status, information and
 // logs.
 #include <dirent.h>
+#include <signal.h>
 
 #include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "buffered/channel.h"
+#include "child_process.h"
 #include "buffered/poll_thread.h"
 #include "core/axis_state.h"
 #include "core/board_tables.h"
@@ -96,6 +98,58 @@ TEST_F(StartupStackTest, ControllerInfoComesFromServerAndJournal) {
     EXPECT_EQ(info.entries[0][0], 1u);
     EXPECT_EQ(info.entries[0][1], 4u);
     EXPECT_EQ(info.entries[0][3], 12u);
+}
+
+// The board goes while this process holds write permission: the exit command
+// fails and nothing is closed, so a new start is refused as "already
+// initialised". Dropping write permission first lets QAX_Exit close, and
+// the controller opens again once the board is back.
+TEST_F(StartupStackTest, LostBoardWithWritePermissionIsLeftByDroppingThePermission) {
+    ASSERT_EQ(QAX_Init(), 0);
+    ASSERT_EQ(g_bWritePermission.load(), 1u);
+    const std::string device = board().socket_path();
+    board().stop();
+    EXPECT_EQ(QAX_Exit(), -7);
+    EXPECT_EQ(QAX_Init(), 1);
+    EXPECT_EQ(QAX_RegisterWritePermission(0), 0);
+    EXPECT_EQ(QAX_Exit(), 0);
+    EXPECT_FALSE(McPollThreadRunning());
+    ASSERT_TRUE(board().serve(device));
+    EXPECT_EQ(QAX_Init(), 0);
+    EXPECT_EQ(g_bWritePermission.load(), 1u);
+    EXPECT_EQ(QAX_Exit(), 0);
+}
+
+// An application killed while it holds "SyncMutex" (here a child that takes
+// the lock and is killed holding it): the next start takes the abandoned
+// lock over and opens the controller at the first attempt, every time.
+TEST_F(StartupStackTest, AStartAfterAHolderOfTheLockWasKilledSucceedsAtOnce) {
+    constexpr int kRounds = 100;
+    board().record_requests(false);  // the full resets alone are a million requests
+    // Another process's handle, as an application left running beside them
+    // has: the lock object outlives every round, so each start meets the
+    // lock that the killed holder abandoned.
+    const platform::MutexHandle other = platform::create_named_mutex("SyncMutex");
+    ASSERT_NE(other, platform::kNoMutex);
+    std::size_t taken_over = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        auto holder = qax_test::ChildProcess::run([](qax_test::ChildChannel &channel) {
+            const platform::MutexHandle lock = platform::create_named_mutex("SyncMutex");
+            if (platform::wait_mutex(lock, 1000) != platform::WaitResult::obtained) return 1;
+            channel.signal_parent();
+            channel.wait_for_parent(10000);
+            return 2;
+        });
+        ASSERT_TRUE(holder && holder->wait_for_child(10000)) << round;
+        holder->kill();
+        ASSERT_EQ(holder->wait(), 128 + SIGKILL) << round;
+        JournalMark mark;
+        ASSERT_EQ(QAX_Init(), 0) << round;
+        taken_over += mark.find("SyncMutex was abandoned").size();
+        ASSERT_EQ(QAX_Exit(), 0) << round;
+    }
+    EXPECT_EQ(taken_over, static_cast<std::size_t>(kRounds));
+    platform::close_mutex(other);
 }
 
 class EcatNotOperationalTest : public StackTest {
