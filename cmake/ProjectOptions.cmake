@@ -14,6 +14,15 @@ add_library(qax_test_options INTERFACE)
 target_compile_options(qax_test_options INTERFACE
   ${qax_common_warnings} $<$<COMPILE_LANGUAGE:CXX>:${qax_cxx_warnings}>)
 
+# The fuzz targets: every target carries the fuzzer's coverage hooks; the
+# targets themselves link the fuzzer's main (fuzz/CMakeLists.txt).
+if(QAX_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "The fuzz targets need clang: use the fuzz preset.")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(QAX_SANITIZE)
   list(JOIN QAX_SANITIZE "," qax_sanitizers)
   set(qax_sanitize_flags -fsanitize=${qax_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)

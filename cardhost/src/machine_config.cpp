@@ -105,7 +105,8 @@ Line parse_line(const std::string &text) {
 class Settings {
 public:
     Settings(const Line &line, std::initializer_list<const char *> known) : line_(line) {
-        for (const auto &[key, value] : line.settings) {
+        for (const auto &setting : line.settings) {
+            const std::string &key = setting.first;
             if (std::none_of(known.begin(), known.end(), [&](const char *k) { return key == k; })) {
                 throw ConfigError("unknown key '" + key + "' for '" + line.keyword + "'");
             }
