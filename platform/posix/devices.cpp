@@ -101,12 +101,20 @@ std::shared_ptr<DeviceConnection> find_device(DeviceHandle handle) {
     return it == table.open.end() ? nullptr : it->second;
 }
 
-// Connects to the device; refused for permissions is access denied, anything
-// else fails the open.
+// The progress limit in real time, as the clock gives it (never 0, which
+// would mean no limit to the socket).
+std::uint32_t real_progress_limit() {
+    return std::clamp<std::uint32_t>(clock().io_wait_ms(kDeviceProgressLimitMs), 1, kDeviceProgressLimitMs);
+}
+
+// Connects to the device, within the progress limit; refused for
+// permissions is access denied, anything else fails the open.
 posix::UniqueFd connect_device(const std::string &path) {
-    posix::UniqueFd fd = posix::connect_unix(path);
+    posix::UniqueFd fd = posix::connect_unix(path, real_progress_limit());
     if (!fd.valid()) {
-        posix::set_error_from_errno();
+        const int error = errno;
+        if (error == ETIMEDOUT) clock().io_wait_timed_out(kDeviceProgressLimitMs);
+        posix::set_error_from_errno(error);
         if (last_error() != kErrorAccessDenied) set_last_error(kErrorFileNotFound);
     }
     return fd;
@@ -116,8 +124,7 @@ posix::UniqueFd connect_device(const std::string &path) {
 // it: a transfer that moves nothing for that long fails. Set again only when
 // it changes.
 bool set_progress_limit(DeviceConnection &device) {
-    std::uint32_t real = clock().io_wait_ms(kDeviceProgressLimitMs);
-    real = std::clamp<std::uint32_t>(real, 1, kDeviceProgressLimitMs);  // 0 would mean no limit
+    const std::uint32_t real = real_progress_limit();
     if (real == device.limit_ms) return true;
     timeval limit{static_cast<time_t>(real / 1000), static_cast<suseconds_t>((real % 1000) * 1000)};
     const int fd = device.socket.get();

@@ -53,7 +53,9 @@ bool is_directory(const std::string &path);
 bool usable_run_directory(std::string &path);
 
 // Connects a Unix stream socket at `path`; invalid with errno set on failure.
-UniqueFd connect_unix(const std::string &path);
+// With a limit, a listener that does not take the connection within it fails
+// the connect (ETIMEDOUT), and the socket keeps the limit as its send limit.
+UniqueFd connect_unix(const std::string &path, std::uint32_t limit_ms = 0);
 
 // A connected socket as a Stream.
 std::unique_ptr<Stream> make_socket_stream(UniqueFd fd);

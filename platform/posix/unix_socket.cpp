@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -151,12 +152,18 @@ bool remove_stale_socket(const std::string &path) {
 }
 }  // namespace
 
-UniqueFd connect_unix(const std::string &path) {
+UniqueFd connect_unix(const std::string &path, std::uint32_t limit_ms) {
     sockaddr_un address{};
     if (!fill_address(path, address)) return UniqueFd();
     UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.valid()) return fd;
+    if (limit_ms > 0) {
+        // A connect to a listener with a full backlog waits at most the send limit.
+        const timeval limit{static_cast<time_t>(limit_ms / 1000), static_cast<suseconds_t>((limit_ms % 1000) * 1000)};
+        if (setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0) return UniqueFd();
+    }
     while (connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        if (errno == EAGAIN || errno == EINPROGRESS) errno = ETIMEDOUT;
         if (errno != EINTR) return UniqueFd();
     }
     return fd;

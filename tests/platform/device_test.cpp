@@ -325,6 +325,27 @@ INSTANTIATE_TEST_SUITE_P(
                             {.status = 0, .reported = 32, .output = Bytes(32, 9), .missing = 100}}),
     [](const auto &stall) { return std::string(stall.param.name); });
 
+// A device whose listener never takes connections: once its queue is full,
+// an open waits no longer than the limit.
+TEST_F(DeviceTest, ADeviceThatTakesNoConnectionFailsTheOpenWithinTheLimit) {
+    qax_test::TestClock clock({.real_sleep_cap_ms = 0, .real_lock_wait_cap_ms = 20, .real_io_wait_cap_ms = 30});
+    std::filesystem::create_directories(class_dir());
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, board_path().c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    const platform::DeviceHandle queued = platform::open_device(board_path());  // fills the queue
+    EXPECT_NE(queued, platform::kInvalidDevice);
+    EXPECT_EQ(platform::open_device(board_path()), platform::kInvalidDevice);
+    EXPECT_EQ(platform::last_error(), platform::kErrorFileNotFound);
+    EXPECT_EQ(clock.io_time_outs(), 1u);
+    platform::close_device(queued);
+    close(listener);
+}
+
 TEST_F(DeviceTest, BytesThatNobodyAskedForPutTheConnectionOutOfStep) {
     DeviceServer server(board_path());
     // Reports 2 bytes but sends 6: the 4 behind are no reply to anything.
