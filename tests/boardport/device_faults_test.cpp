@@ -13,7 +13,6 @@ namespace boardport_test {
 namespace {
 
 constexpr std::uint32_t kRead32 = 0x222054;
-constexpr std::uint32_t kTimeoutMs = platform::kDeviceProgressLimitMs;
 
 class BoardportDeviceFaults : public BoardTest {
 protected:
@@ -72,6 +71,11 @@ TEST_F(BoardportDeviceFaults, RequestLongerThanAnyIsRefusedAndTheBoardGoesOnServ
     EXPECT_EQ(clock_.io_time_outs(), 0u);
 }
 
+// The time limit and the new connection after a broken exchange are the
+// POSIX transport's (on Windows a request waits as long as the driver takes).
+#ifndef _WIN32
+constexpr std::uint32_t kTimeoutMs = platform::kDeviceProgressLimitMs;
+
 class BoardportStalls : public BoardportDeviceFaults, public ::testing::WithParamInterface<vboard::Fault> {};
 
 TEST_P(BoardportStalls, EveryCallFailsWithinTheBoundAndTheNextOneWorks) {
@@ -110,6 +114,7 @@ TEST_F(BoardportDeviceFaults, ABoardThatGoesAwayIsUsedAgainWhenItIsBack) {
     EXPECT_EQ(value, 70u);
     EXPECT_TRUE(lock_is_free());
 }
+#endif
 
 }  // namespace
 }  // namespace boardport_test

@@ -78,18 +78,6 @@ private:
     std::thread thread_;
 };
 
-// The journal's lines about a taken-over lock (level 2, module 4352, code 3).
-std::vector<std::string> abandonment_lines() {
-    std::vector<std::string> lines;
-    for (int i = 0; const JournalLogRecord *record = LOG_GetLog(i); ++i) {
-        const int code = static_cast<int>((record->word0 & 0xFF) | (std::uint32_t{record->codeHigh} << 8));
-        if (record->level == 2 && record->module == 4352 && code == 3) {
-            lines.emplace_back(record->text, record->textLength);
-        }
-    }
-    return lines;
-}
-
 class BoardportLock : public BoardTest {
 protected:
     void SetUp() override {
@@ -144,6 +132,18 @@ TEST_F(BoardportLock, ReleasedAfterEveryLockedCall) {
 // The child holds the lock until told to go, then exits still holding it.
 // Needs fork: POSIX only (tests/windows has the two-process case there).
 #ifndef _WIN32
+// The journal's lines about a taken-over lock (level 2, module 4352, code 3).
+std::vector<std::string> abandonment_lines() {
+    std::vector<std::string> lines;
+    for (int i = 0; const JournalLogRecord *record = LOG_GetLog(i); ++i) {
+        const int code = static_cast<int>((record->word0 & 0xFF) | (std::uint32_t{record->codeHigh} << 8));
+        if (record->level == 2 && record->module == 4352 && code == 3) {
+            lines.emplace_back(record->text, record->textLength);
+        }
+    }
+    return lines;
+}
+
 TEST(BoardportLockProcesses, ChildHoldsThenDiesHoldingIt) {
     qax_test::VirtualBoardRun run(qax_test::VirtualBoardRun::Board::absent);
     ASSERT_TRUE(run.ok());

@@ -168,12 +168,13 @@ INSTANTIATE_TEST_SUITE_P(
         BadConfig{"ethercat cycle_us=1000\n", "'ethercat' needs state="}));
 
 TEST(CardhostConfigFile, ControlCharactersAreRefusedWhereverTheyStand) {
+    using namespace std::string_literals;
     struct Case {
         std::string line;
         const char *error;
     };
     const Case cases[] = {
-        {std::string("module name=\"ab\0cd\" version=1\n", 32), "line 2: control character 0x00 in the value of 'name'"},
+        {"module name=\"ab\0cd\" version=1\n"s, "line 2: control character 0x00 in the value of 'name'"},
         {"module name=\"a\tb\" version=1\n", "control character 0x09 in the value of 'name'"},
         {"log level=1 code=2 text=bell\a\n", "control character 0x07 in the value of 'text'"},
         {"module na\x1bme=x version=1\n", "control character 0x1B in a key"},
