@@ -51,9 +51,12 @@ void McChannelExecutorInit(McChannel &ch) {
     ch.lockValue.store(0, std::memory_order_relaxed);
     ch.pool = McPlanPool{};
     std::memset(&ch.currentNode, 0, sizeof ch.currentNode);
-    ch.plannerKind = 1;
-    ch.plannerPhase = 0;
+    ch.plannerKind = kPlanLine;
+    ch.plannerPhase = kPhaseDone;
     ch.plannerStopLatch = 0;
+    ch.linePlan = McLinePlan{};
+    ch.arcPlan = McArcPlan{};
+    ch.axisPlan = McAxisPlan{};
     ch.stopThresholdSpeed = 240.0;
     std::memset(ch.plannedPositions, 0, sizeof ch.plannedPositions);
     std::memset(ch.savedPositions, 0, sizeof ch.savedPositions);
@@ -74,6 +77,7 @@ void McChannelExecutorInit(McChannel &ch) {
     ch.endLatch = 0;
     ch.axisWaitCounter = 0;
     std::memset(ch.axisStartSpeeds, 0, sizeof ch.axisStartSpeeds);
+    ch.heldCommand = McHeldChannelCommand{};
 }
 
 void McChannelExecutorFree(McChannel &ch) {
@@ -180,6 +184,7 @@ int McChannelPrepareStart(std::uint32_t number) {
     double acceleration = profile.acceleration < 0 ? -profile.acceleration : profile.acceleration;
     ch.stopThresholdSpeed = acceleration * g_CyclePeriodMs.load() / 1000.0;
 
+    ch.startCount.fetch_add(1, std::memory_order_relaxed);
     ch.lastExecutorState = kStateFetch;
     ch.executorState = kStateFetch;
     ch.workStatus.store(kWorkRunning, std::memory_order_relaxed);

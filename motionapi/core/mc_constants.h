@@ -391,4 +391,67 @@ inline constexpr std::uint32_t kCompareSourceGroup = 32;  // compare-link source
 inline constexpr std::uint32_t kCompareTypeTablePosA = 1;
 inline constexpr std::uint32_t kCompareTypeTablePosB = 2;
 
+
+// ---------------------------------------------------------------- channel commands (link channels 2-5)
+inline constexpr std::uint32_t kCmdChDigitalOutput = 0x500d0001;
+inline constexpr std::uint32_t kCmdChMarkedValue = 0x500f0001;
+inline constexpr std::uint32_t kCmdChAxisCommand = 0x500c0001;
+inline constexpr std::uint32_t kCmdChCompareStart = 0x50100001;
+inline constexpr std::uint32_t kCmdChCompareStop = 0x50110001;
+inline constexpr std::uint32_t kCmdChCompareTable = 0x50120001;   // planned kind 9
+inline constexpr std::uint32_t kCmdChCompareTable2 = 0x50130001;  // planned kind 10
+inline constexpr std::uint32_t kCmdChAxisStep = 0x500a0001;       // one axis
+inline constexpr std::uint32_t kCmdChAxesStep = 0x50200001;       // several axes
+inline constexpr std::uint32_t kCmdChPathStep = 0x500b0001;       // a group's axes
+inline constexpr std::uint32_t kCmdChPathStepExtra = 0x50250001;  // a group's axes and one more
+inline constexpr std::uint32_t kCmdChKind15 = 0x500e0001;
+inline constexpr std::uint32_t kCmdChProgramEnd = 0x50160001;
+inline constexpr std::uint32_t kCmdChKind17 = 0x50190001;
+inline constexpr std::uint32_t kCmdChAnalogOutput = 0x50180001;
+inline constexpr std::uint32_t kCmdChKind19 = 0x501d0001;
+inline constexpr std::uint32_t kCmdChKind20 = 0x501c0001;
+inline constexpr std::uint32_t kCmdChKind21 = 0x501e0001;
+inline constexpr std::uint32_t kCmdChKind22 = 0x501f0001;
+inline constexpr std::uint32_t kCmdChAxisPositionValue = 0x50210001;
+inline constexpr std::uint32_t kCmdChPositionSave = 0x50220001;
+inline constexpr std::uint32_t kCmdChKind26 = 0x50230001;
+inline constexpr std::uint32_t kCmdChMultiAxisCommand = 0x50240001;
+inline constexpr std::uint32_t kCmdChTimedOutput = 0x50260001;
+inline constexpr std::uint32_t kChannelLinkOffset = 2;  // channel n sends on link channel n + 2
+inline constexpr std::uint32_t kMultiAxisCommandMaxAxes = 12;  // 12 + 40n bytes within 512
+
+inline constexpr char kMsgChannelCmdError[] = "FUN=0x%x, WDF ChannelCmd return error";
+inline constexpr char kMsgChannelCmdRefused[] = "FUN=0x%x, Input Parameter error";
+
+// ---------------------------------------------------------------- segment planner
+inline constexpr double kMinCyclePeriodMs = 0.1;     // below: nothing is planned
+inline constexpr double kMinAcceleration = 1.0;      // units/s^2, floor of every acceleration
+inline constexpr double kMaxJerkSteps = 10000.0;     // cap of A / J
+inline constexpr double kMinLineLength = 0.001;
+inline constexpr double kMinAxisMoveSquare = 1e-7;   // per-axis moves: squared distance
+inline constexpr double kMinAxisAcceleration = 1e-7; // per cycle squared
+inline constexpr double kMinArcFeed = 0.1;           // units/s
+inline constexpr double kSpeedEpsilon = 0.00001;     // per cycle
+inline constexpr double kAccelDirectionEpsilon = 1e-6;
+inline constexpr double kLastStepFactor = 1.5;       // a last step covers up to 1.5 cycles
+inline constexpr double kFloorSpeedCap = 1000.0;
+inline constexpr double kStopThresholdTolerance = 1e-9;  // relative
+// Largest distance a single step may move one axis: well inside the int32
+// count range (21474.83647 units), with room for a last step of 1.5 cycles.
+inline constexpr double kMaxStepDistance = 21000.0;
+inline constexpr std::uint32_t kMaxStepDuration = 0x00FFFFFFu;  // microseconds, bits 0-23
+
+// Look-ahead.
+inline constexpr double kCornerSpeedNoLimit = 10000.0;  // per cycle
+inline constexpr double kCornerDirectionEpsilon = 1e-6;
+inline constexpr double kJunctionLengthShare = 0.9;
+inline constexpr double kBrakingLengthFactor = 3.0;
+
+// Arc angles, written as the board's planner writes them.
+inline constexpr double kArcPi = 3.14159262;
+inline constexpr double kArcTwoPi = 6.28318524;
+inline constexpr double kArcHalfPi = 1.57079631;
+inline constexpr double kArcThreeHalfPi = 4.71238893;
+inline constexpr double kArcZeroGuard = 1e-6;
+
 }  // namespace mc

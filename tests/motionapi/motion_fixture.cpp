@@ -143,7 +143,16 @@ struct FakeCalls {
         if (returned != nullptr) *returned = outLen;
         return 0;
     }
-    static int ChannelCmd(int, const void *, std::uint32_t, void *, std::uint32_t, std::uint32_t *) { return 0; }
+    static int ChannelCmd(int link, const void *in, std::uint32_t inLen, void *, std::uint32_t, std::uint32_t *) {
+        if (c().channel_cmd_failures.load() > 0) {
+            c().channel_cmd_failures--;
+            return -2;
+        }
+        std::lock_guard<std::mutex> guard(c().lock_);
+        const auto *bytes = static_cast<const std::uint8_t *>(in);
+        c().channel_commands_.push_back({link, std::vector<std::uint8_t>(bytes, bytes + inLen)});
+        return 0;
+    }
     static int RegisterPermission(int) { return c().permission_result.load(); }
     static int GetVariable(int id, void *buffer, int bufferLen) {
         std::lock_guard<std::mutex> guard(c().lock_);
@@ -239,6 +248,11 @@ std::uint32_t FakeComm::get_register(std::uint32_t index) {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = registers_.find(index);
     return it == registers_.end() ? 0 : it->second;
+}
+
+std::vector<FakeComm::ChannelCommand> FakeComm::channel_commands() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return channel_commands_;
 }
 
 void FakeComm::set_variable(int id, const void *data, std::size_t size) {
