@@ -106,6 +106,8 @@ struct BoardCore {
     std::map<std::uint32_t, ScriptedReply> scripts;
     std::map<std::uint32_t, VirtualBoard::CommandHandler> handlers;
     std::map<std::string, VirtualBoard::CycleHandler> cycle_handlers;
+    std::map<int, VirtualBoard::ChannelHandler> channel_handlers;
+    std::map<std::string, VirtualBoard::CommandObserver> command_observers;
     std::array<std::vector<std::vector<std::uint8_t>>, constants::kLinkChannelCount> channel_inputs;
     std::uint64_t parameter = 0;
     std::vector<std::uint32_t> command_words;  // scratch for one command, kept to avoid allocation

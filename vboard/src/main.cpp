@@ -16,6 +16,7 @@
 #include <unistd.h>
 #endif
 
+#include "vboard/channel_queues.h"
 #include "vboard/motion_model.h"
 #include "vboard/vboard.h"
 
@@ -102,8 +103,10 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "vboard: cannot listen at %s\n", path.c_str());
         return 1;
     }
-    // The motion model runs one board cycle per millisecond of real time.
+    // The motion model and the path channels run one board cycle per
+    // millisecond of real time.
     vboard::MotionModel motion(board);
+    vboard::ChannelQueues channels(board);
     std::atomic<bool> ticking{true};
     std::thread ticker([&] {
         while (ticking) {
