@@ -45,6 +45,7 @@ void McChannelExecutorInit(McChannel &ch) {
         ch.plainProfile = ch.currentProfile;
     }
     ch.lookAhead = McLookAheadTable{};
+    ch.junctionStamp = McJunctionStamp{};
     ch.executorState = kStateIdle;
     ch.lastExecutorState = kStateIdle;
     ch.inputRing = McRing{};

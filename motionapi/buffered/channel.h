@@ -114,6 +114,7 @@ struct McChannel {
     McChannelProfile lookAheadProfile;
     McChannelProfile plainProfile;
     McLookAheadTable lookAhead;
+    McJunctionStamp junctionStamp;
     std::uint32_t executorState = kStateIdle;
     std::uint32_t lastExecutorState = kStateIdle;
     McRing inputRing{};

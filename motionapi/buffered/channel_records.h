@@ -73,7 +73,14 @@ struct McPlanNode {
     std::uint32_t params[kPlanNodeParamWords];
     std::int32_t joinCount;
     McChannelInputRecord record;             // the record the node came from
-    std::uint8_t reserved[12];
+    // Written by the look-ahead pass beside the junction speed (0 in a node
+    // the fetch step makes): the pass generation and the sequence number of
+    // the node after this one that the speed was computed for.
+    std::uint32_t junctionGeneration;
+    std::uint32_t junctionSuccessor;
+    // Bit a set when start[a] differs from end[a]; the fetch step sets it
+    // (0: not known, the look-ahead works it out).
+    std::uint32_t movingAxes;
     std::uint32_t previous;                  // slot index in the pool's circular list
     std::uint32_t next;
 };
@@ -90,6 +97,9 @@ static_assert(offsetof(McPlanNode, length) == 576);
 static_assert(offsetof(McPlanNode, params) == 584);
 static_assert(offsetof(McPlanNode, joinCount) == 1608);
 static_assert(offsetof(McPlanNode, record) == 1612);
+static_assert(offsetof(McPlanNode, junctionGeneration) == 3300);
+static_assert(offsetof(McPlanNode, junctionSuccessor) == 3304);
+static_assert(offsetof(McPlanNode, movingAxes) == 3308);
 static_assert(offsetof(McPlanNode, previous) == kPlanNodeSize - 8);
 static_assert(offsetof(McPlanNode, next) == kPlanNodeSize - 4);
 
@@ -123,6 +133,20 @@ static_assert(plan_param::kMultiAcceleration + 2 * kChannelAxes <= kPlanNodePara
 inline std::uint32_t McNodeWord(const McPlanNode &node, std::uint32_t k) {
     return k < kPlanNodeParamWords ? node.params[k] : 0u;
 }
+// The node's moving-axis mask, from its positions when not set.
+inline std::uint32_t McNodeMovingAxes(const McPlanNode &node) {
+    if (node.movingAxes != 0) return node.movingAxes;
+    std::uint32_t mask = 0;
+    for (std::uint32_t a = 0; a < kChannelAxes; ++a) {
+        if (node.start[a] != node.end[a]) mask |= 1u << a;
+    }
+    return mask;
+}
+inline void McSetNodeMovingAxes(McPlanNode &node) {
+    node.movingAxes = 0;
+    node.movingAxes = McNodeMovingAxes(node);
+}
+
 inline double McNodeF64(const McPlanNode &node, std::uint32_t k) {
     double value = 0.0;
     if (k + 1 < kPlanNodeParamWords) std::memcpy(&value, &node.params[k], sizeof value);

@@ -2,6 +2,7 @@
 #include "look_ahead.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "planner_units.h"
@@ -49,37 +50,46 @@ bool PlaneAxes(const McPlanNode &node, std::uint32_t &a1, std::uint32_t &a2) {
     return a1 < kChannelAxes && a2 < kChannelAxes;
 }
 
-// Unit-length direction of `before` at its end and of `after` at its start.
-void Directions(const McPlanNode &before, const McPlanNode &after, double dirBefore[], double dirAfter[]) {
-    for (std::uint32_t i = 0; i < kChannelAxes; ++i) {
-        dirBefore[i] = (before.end[i] - before.start[i]) / before.length;
-        dirAfter[i] = (after.end[i] - before.end[i]) / after.length;
+// The largest change of an axis's unit direction from `before` (at its
+// end) to `after` (at its start), over the axes either node moves. Arcs use
+// their tangent points for their plane axes (which a full circle moves with
+// equal start and end).
+double LargestDirectionChange(const McPlanNode &before, const McPlanNode &after) {
+    const double inBefore = 1.0 / before.length;
+    const double inAfter = 1.0 / after.length;
+    std::uint32_t b1 = kChannelAxes;
+    std::uint32_t b2 = kChannelAxes;
+    std::uint32_t n1 = kChannelAxes;
+    std::uint32_t n2 = kChannelAxes;
+    std::uint32_t mask = McNodeMovingAxes(before) | McNodeMovingAxes(after);
+    if (before.type == kNodeArc && PlaneAxes(before, b1, b2)) mask |= (1u << b1) | (1u << b2);
+    if (after.type == kNodeArc && PlaneAxes(after, n1, n2)) mask |= (1u << n1) | (1u << n2);
+    double largest = 0.0;
+    for (; mask != 0; mask &= mask - 1) {
+        const auto i = static_cast<std::uint32_t>(std::countr_zero(mask));
+        double dirBefore = (before.end[i] - before.start[i]) * inBefore;
+        double dirAfter = (after.end[i] - before.end[i]) * inAfter;
+        // The end tangent point lies one arc length back along the end
+        // tangent, the start tangent point one arc length ahead.
+        if (i == b1) dirBefore = (before.end[i] - McNodeF64(before, plan_param::kArcEndTangent)) * inBefore;
+        if (i == b2) dirBefore = (before.end[i] - McNodeF64(before, plan_param::kArcEndTangent + 2)) * inBefore;
+        if (i == n1) dirAfter = (McNodeF64(after, plan_param::kArcStartTangent) - before.end[i]) * inAfter;
+        if (i == n2) dirAfter = (McNodeF64(after, plan_param::kArcStartTangent + 2) - before.end[i]) * inAfter;
+        const double delta = std::fabs(dirBefore - dirAfter);
+        if (std::isnan(delta)) return delta;
+        // Below the guard an axis keeps its direction: no limit from it.
+        if (delta >= mc::kCornerDirectionEpsilon) largest = std::max(largest, delta);
     }
-    std::uint32_t a1 = 0;
-    std::uint32_t a2 = 0;
-    if (before.type == kNodeArc && PlaneAxes(before, a1, a2)) {
-        // The end tangent point lies one arc length back along the end tangent.
-        dirBefore[a1] = (before.end[a1] - McNodeF64(before, plan_param::kArcEndTangent)) / before.length;
-        dirBefore[a2] = (before.end[a2] - McNodeF64(before, plan_param::kArcEndTangent + 2)) / before.length;
-    }
-    if (after.type == kNodeArc && PlaneAxes(after, a1, a2)) {
-        dirAfter[a1] = (McNodeF64(after, plan_param::kArcStartTangent) - before.end[a1]) / after.length;
-        dirAfter[a2] = (McNodeF64(after, plan_param::kArcStartTangent + 2) - before.end[a2]) / after.length;
-    }
+    return largest;
 }
 
+// The smallest of the axes' limits Ac / |change|, starting from 10000.
 double CornerSpeed(const JunctionContext &c, const McPlanNode &before, const McPlanNode &after) {
     if (before.length < mc::kMinLineLength || after.length < mc::kMinLineLength) return 0.0;
-    double dirBefore[kChannelAxes];
-    double dirAfter[kChannelAxes];
-    Directions(before, after, dirBefore, dirAfter);
-    double vc = mc::kCornerSpeedNoLimit;
-    for (std::uint32_t i = 0; i < kChannelAxes; ++i) {
-        const double delta = std::fabs(dirBefore[i] - dirAfter[i]);
-        if (delta < mc::kCornerDirectionEpsilon) continue;  // 10000: no limit
-        vc = std::min(vc, c.corner / delta);
-    }
-    return Finite(vc) ? vc : 0.0;
+    const double change = LargestDirectionChange(before, after);
+    if (!Finite(change)) return 0.0;
+    if (change == 0.0) return mc::kCornerSpeedNoLimit;
+    return std::min(mc::kCornerSpeedNoLimit, c.corner / change);
 }
 
 // The last of the speeds u, u + Aa, u + 2Aa, ... accepted while their sum
@@ -111,8 +121,34 @@ double Junction(const JunctionContext &c, const McPlanNode &before, const McPlan
     return Finite(result) && result > 0.0 ? result : 0.0;
 }
 
-std::uint32_t PreviousSlot(const McPlanPool &pool, std::uint32_t slot) { return pool.slots[slot].previous % pool.capacity; }
-std::uint32_t NextSlot(const McPlanPool &pool, std::uint32_t slot) { return pool.slots[slot].next % pool.capacity; }
+// The pool's slots are linked k -> k + 1 (and the last to the first) when
+// the channel tables are made, and the links never change; stepping by
+// index follows them without reading them.
+std::uint32_t PreviousSlot(const McPlanPool &pool, std::uint32_t slot) {
+    return slot == 0 ? pool.capacity - 1 : slot - 1;
+}
+std::uint32_t NextSlot(const McPlanPool &pool, std::uint32_t slot) { return slot + 1 == pool.capacity ? 0 : slot + 1; }
+
+// The generation of the junction speeds computed with these inputs: a new
+// one whenever the profile, the override, the cycle period or the run
+// changed since the last pass.
+std::uint32_t Generation(McChannel &ch, const JunctionContext &c) {
+    McJunctionStamp &stamp = ch.junctionStamp;
+    const McChannelProfile profile = ch.Profile();
+    const std::uint32_t start = ch.startCount.load(std::memory_order_relaxed);
+    if (stamp.generation == 0 || stamp.start != start || stamp.period != c.t || stamp.override != c.override ||
+        stamp.maxSpeed != profile.maxSpeed || stamp.acceleration != profile.acceleration ||
+        stamp.corner != profile.cornerAcceleration) {
+        stamp.generation = stamp.generation == 0xFFFFFFFFu ? 1 : stamp.generation + 1;
+        stamp.start = start;
+        stamp.period = c.t;
+        stamp.override = c.override;
+        stamp.maxSpeed = profile.maxSpeed;
+        stamp.acceleration = profile.acceleration;
+        stamp.corner = profile.cornerAcceleration;
+    }
+    return stamp.generation;
+}
 
 }  // namespace
 
@@ -162,21 +198,43 @@ void McRunLookAheadPass(McChannel &ch) {
     if (left == 0) return;
 
     // Backward from z (taken as a stop) to the current node's slot, just
-    // before the read index.
+    // before the read index. A queued node whose junction speed comes out as
+    // the last pass left it, for the same node after it and the same
+    // profile, ends the walk: every node before it, the current one
+    // included, is as that pass left it.
+    const std::uint32_t generation = Generation(ch, c);
     const std::uint32_t currentSlot = PreviousSlot(pool, pool.readIndex % pool.capacity);
+    McPlanNode &stored = pool.slots[currentSlot];
+    std::uint32_t firstPath = pool.readIndex % pool.capacity;
+    while (firstPath != z && !IsPathNode(pool.slots[firstPath].type)) firstPath = NextSlot(pool, firstPath);
+    const bool reuse = stored.junctionGeneration == generation &&
+                       stored.junctionSuccessor == pool.slots[firstPath].sequence;
     std::uint32_t candidate = z;
     double e = 0.0;
     for (std::uint32_t steps = 0; steps <= counted; ++steps) {
         std::uint32_t p = PreviousSlot(pool, candidate);
         while (p != currentSlot && !IsPathNode(pool.slots[p].type)) p = PreviousSlot(pool, p);
-        const McPlanNode &before = p == currentSlot ? current : pool.slots[p];
-        e = Junction(c, before, pool.slots[candidate], e);
-        if (p == currentSlot) break;
-        pool.slots[p].junctionSpeed = e;
+        const McPlanNode &after = pool.slots[candidate];
+        if (p == currentSlot) {
+            e = Junction(c, current, after, e);
+            break;
+        }
+        McPlanNode &before = pool.slots[p];
+        e = Junction(c, before, after, e);
+        if (reuse && before.junctionGeneration == generation && before.junctionSuccessor == after.sequence &&
+            before.junctionSpeed == e) {
+            e = stored.junctionSpeed;
+            break;
+        }
+        before.junctionSpeed = e;
+        before.junctionGeneration = generation;
+        before.junctionSuccessor = after.sequence;
         candidate = p;
     }
     current.junctionSpeed = e;
-    pool.slots[currentSlot].junctionSpeed = e;
+    stored.junctionSpeed = e;
+    stored.junctionGeneration = generation;
+    stored.junctionSuccessor = pool.slots[firstPath].sequence;
 }
 
 namespace {
@@ -185,6 +243,10 @@ namespace {
 double RampCycles(double m, double step, double cap) {
     if (!(m > 0.0)) return 0.0;
     if (!(step > 0.0) || !(cap > 0.0) || !Finite(m) || !Finite(step) || !Finite(cap)) return HUGE_VAL;
+    if (step == cap) {
+        // The planner's case: one step within the cap, the rest at the cap.
+        return m <= step ? 1.0 : 1.0 + planner::Round((m - step) / cap);
+    }
     // Iterations whose step stays within the cap.
     double within = std::floor(cap / step);
     if (cap / step - within > 1.0 - 1e-9) within += 1.0;

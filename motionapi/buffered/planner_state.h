@@ -91,3 +91,16 @@ struct McAxisPlan {
     double cyclePeriod = 0.0;
     std::uint32_t stop = 0;
 };
+
+// What the junction speeds of the pool were last computed with. While it
+// holds, a junction speed the pass finds unchanged ends the backward walk:
+// every node before it was computed from the same speed and nodes.
+struct McJunctionStamp {
+    std::uint32_t generation = 0;  // 0: nothing computed yet
+    std::uint32_t start = 0;       // the channel's start count
+    double period = 0.0;
+    double override = 0.0;
+    double maxSpeed = 0.0;
+    double acceleration = 0.0;
+    double corner = 0.0;
+};

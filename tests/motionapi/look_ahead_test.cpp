@@ -428,5 +428,53 @@ TEST_F(LookAheadTest, PassWithoutSpeedOrQueueLeavesTheProfilesEndSpeed) {
     EXPECT_EQ(ch().currentNode.junctionSpeed, 7.0);
 }
 
+TEST_F(LookAheadTest, PassThatEndsEarlyLeavesTheJunctionsOfAFullPass) {
+    // Segment after segment, with lines appended, the last line joined and
+    // the override changed in between: the junctions the pass leaves (ending
+    // its walk where nothing changed) are those of a pass that computes
+    // every one afresh.
+    set_profile(300.0, 4000.0, 300000.0, 5000.0);
+    std::mt19937_64 rng(23);
+    Point p{};
+    double heading = 0.0;
+    auto add = [&](std::size_t count) {
+        for (std::size_t k = 0; k < count && ch().pool.count < 190; ++k) {
+            heading += Uniform(rng, -2.0, 2.0);
+            // Now and then a line too short for any junction speed.
+            const double length = rng() % 8 == 0 ? 0.0005 : Uniform(rng, 0.002, 3.0);
+            p[0] += length * std::cos(heading);
+            p[1] += length * std::sin(heading);
+            push_line(p, Uniform(rng, 40.0, 400.0));
+        }
+    };
+    add(150);
+    std::uint32_t joined = 100000;
+    for (int start = 0; ch().pool.count > 0; ++start) {
+        ASSERT_TRUE(start_next());
+        McPlanPool &pool = ch().pool;
+        std::vector<double> left;
+        for (std::uint32_t i = 0; i < pool.count; ++i) left.push_back(pool.slots[(pool.readIndex + i) % 200].junctionSpeed);
+        const double current = ch().currentNode.junctionSpeed;
+        ch().junctionStamp.start = ~ch().startCount.load();  // a new generation: every junction afresh
+        McRunLookAheadPass(ch());
+        ASSERT_EQ(ch().currentNode.junctionSpeed, current) << "start " << start;
+        for (std::uint32_t i = 0; i < pool.count; ++i) {
+            ASSERT_EQ(pool.slots[(pool.readIndex + i) % 200].junctionSpeed, left[i]) << "start " << start << " node " << i;
+        }
+        // What the fetch does between segment starts.
+        if (start % 7 == 3 && start < 100) add(5);
+        if (start % 3 == 1 && pool.count > 1) {
+            McPlanNode &last = pool.slots[(pool.writeIndex + 199) % 200];
+            last.end[0] += 0.3;
+            last.end[1] -= 0.2;
+            last.length = std::hypot(last.end[0] - last.start[0], last.end[1] - last.start[1]);
+            last.speedLimit = last.length * 1000.0;
+            last.sequence = joined++;
+            McSetNodeMovingAxes(last);
+        }
+        if (start % 10 == 9) set_override(start % 20 == 9 ? 0.7 : 1.2);
+    }
+}
+
 }  // namespace
 }  // namespace planner_test

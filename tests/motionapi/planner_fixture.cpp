@@ -121,6 +121,7 @@ McPlanNode &PlannerTest::append(const McPlanNode &node) {
     slot.previous = previous;
     slot.next = next;
     slot.sequence = static_cast<std::uint32_t>(pushed_.size());
+    McSetNodeMovingAxes(slot);
     poolIndex_[pool.writeIndex] = pushed_.size();
     pushed_.push_back(slot);
     pool.writeIndex = (pool.writeIndex + 1) % pool.capacity;
