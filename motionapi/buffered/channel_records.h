@@ -39,8 +39,11 @@ enum McPlanNodeType : std::uint32_t {
 };
 
 // One slot of the planning pool. The fetch step fills it from an input
-// record; the look-ahead pass writes the junction speed; the planner reads
-// the rest when the node becomes the current node.
+// record, starting from a zero-filled node that keeps only the slot's
+// links (previous, next); the look-ahead pass writes the junction speed and
+// the two words beside it; the planner reads the rest when the node becomes
+// the current node. Only the axes of the axis list (and a line's extra
+// axis, through its parameters) move: every other axis has start = end.
 //
 // Parameter area by node type (w<k> = params[k], d(w<k>) = the double over
 // params[k] and params[k + 1]; read them with McNodeWord/McNodeF64):

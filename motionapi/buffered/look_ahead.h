@@ -11,8 +11,11 @@
 // `after`, given the speed u (units per second) due at the end of `after`:
 // the corner limit by the corner acceleration, the speed from which `after`
 // can slow down to u within 0.9 of its length, its speed limit, and its
-// feed times the channel's override (so a line ahead of a slower one slows
-// down before the junction). 0 for a cycle period below 0.1 ms.
+// feed times the channel's override and the profile's maximum speed (so a
+// line ahead of a slower one slows down before the junction). 0 for a cycle
+// period below 0.1 ms. A node shorter than about (u per cycle + A per
+// cycle squared) / 0.9 gains nothing over u: a polyline of such lines
+// crawls at the floor speed.
 double McJunctionSpeed(const McChannel &ch, const McPlanNode &before, const McPlanNode &after, double u);
 
 // The executor's look-ahead pass for a line or arc that is about to start:
@@ -21,7 +24,11 @@ double McJunctionSpeed(const McChannel &ch, const McPlanNode &before, const McPl
 // end taken as a stop) into the pool and into ch.currentNode. Without a
 // queued node, or when the speed or acceleration per cycle is not positive
 // and finite (override 0, a bad cycle period), the current node's junction
-// speed is the profile's end speed p2.
+// speed is the profile's end speed p2. Next to each junction speed it
+// writes the pass generation and the successor's sequence number (see
+// McPlanNode); where a speed comes out unchanged for the same successor and
+// the same profile, override, cycle period and run, the walk ends there, as
+// every node before it already holds what a full walk would write.
 void McRunLookAheadPass(McChannel &ch);
 
 // Refills `table` from the pool: one entry per queued line or arc (its
