@@ -297,7 +297,8 @@ ChannelQueues::ChannelQueues(VirtualBoard &board) : board_(board), state_(std::m
         const std::uint32_t count = std::min(request[5], kGroupMaxAxes);
         if (group >= kGroups || request.size() < 6 + static_cast<std::size_t>(count)) return;
         std::lock_guard lock(state->mutex);
-        state->groups[group].assign(request.begin() + 6, request.begin() + 6 + count);
+        const std::span<const std::uint32_t> members = request.subspan(6, count);
+        state->groups[group].assign(members.begin(), members.end());
     });
     board_.set_cycle_handler("channel queues", [weak](VirtualBoard::Registers &r, std::uint32_t cycles) {
         auto state = weak.lock();
