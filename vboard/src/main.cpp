@@ -16,6 +16,8 @@
 #include <unistd.h>
 #endif
 
+#include "vboard/axis_queries.h"
+#include "vboard/drive_objects.h"
 #include "vboard/motion_model.h"
 #include "vboard/vboard.h"
 
@@ -104,6 +106,10 @@ int main(int argc, char **argv) {
     }
     // The motion model runs one board cycle per millisecond of real time.
     vboard::MotionModel motion(board);
+    // The axis parameters: kept counts for the parameter query, the drives'
+    // objects and their store, the drive's switch.
+    vboard::AxisQueries queries(board);
+    vboard::DriveObjects drive_objects(board);
     std::atomic<bool> ticking{true};
     std::thread ticker([&] {
         while (ticking) {
