@@ -546,6 +546,17 @@ TEST_F(FileJobStackTest, AFailedFurtherStepLeavesTheJobIdleWithItsProgress) {
     expect_rising_to_100(wait_idle());
 }
 
+TEST_F(FileJobStackTest, AnEmptyBoardFileCannotBeUploaded) {
+    WriteAll(volume() / "empty.bin", {});
+    JournalMark mark;
+    ASSERT_EQ(Upload("empty.bin", (host() / "empty.bin").string()), 0) << "it fails after the first step";
+    wait_idle();
+    EXPECT_EQ(Progress(), 0);
+    EXPECT_EQ(JobResult(), 0);
+    EXPECT_EQ(mark.find(std::string(kUploadPrefix) + "Read/Write file error").size(), 1u);
+    EXPECT_FALSE(fs::exists(host() / "empty.bin"));
+}
+
 // An upload that fails half-way sends no end packet: the board ends the
 // receive itself after a while, and the next job can open again.
 TEST_F(FileJobStackTest, TheBoardEndsAReceiveTheHostAbandoned) {
