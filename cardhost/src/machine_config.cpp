@@ -173,10 +173,11 @@ void parse_entry(const Line &line, MachineConfig &config, bool &have_card) {
         if (s.has("firmware")) parse_version("firmware", s.text("firmware"), config.firmware);
         have_card = true;
     } else if (k == "ethercat") {
-        Settings s(line, {"state"});
+        Settings s(line, {"state", "cycle_us"});
         const std::string &state = s.text("state");
         if (state != "running" && state != "stopped") throw ConfigError("state= must be running or stopped");
         config.ecatRunning = state == "running";
+        config.cyclePeriodUs = s.number_or("cycle_us", kDefaultCyclePeriodUs, kMinCyclePeriodUs, kMaxCyclePeriodUs);
     } else if (k == "module") {
         Settings s(line, {"name", "version"});
         ModuleConfig module;

@@ -7,24 +7,20 @@
 #include <filesystem>
 #include <string>
 
+#include "cardhost/config_source.h"
 #include "cardhost/constants.h"
 #include "cardhost/server.h"
-#include "default_config.h"
 #include "platform/platform.h"
 #include "transport.h"
 
 namespace {
 
-constexpr char kUsage[] = "usage: cardhost [--run-dir DIR] [--config FILE]\n";
-
-std::string default_config_path() {
-    if (auto env = platform::get_env(cardhost::kConfigEnv); env && !env->empty()) return *env;
-    const std::string exe = platform::executable_path();
-    if (exe.empty()) return {};
-    const std::filesystem::path beside = std::filesystem::path(exe).parent_path() / cardhost::kConfigFileName;
-    std::error_code ec;
-    return std::filesystem::is_regular_file(beside, ec) ? beside.string() : std::string();
-}
+constexpr char kUsage[] =
+    "usage: cardhost [--run-dir DIR] [--config FILE]\n"
+    "Serves the card server's pipe in DIR (default $QAX_RUN_DIR, else /tmp/qax-<uid>) for the machine\n"
+    "in FILE (default $CARDHOST_CONFIG, else machine.conf beside the program, else the built-in copy)\n"
+    "until SIGTERM or SIGINT.\n";
+constexpr int kExitUsage = 2;
 
 }  // namespace
 
@@ -33,6 +29,10 @@ int main(int argc, char **argv) {
     bool config_given = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         if ((arg == "--run-dir" || arg == "--config") && i + 1 < argc) {
             const std::string value = argv[++i];
             if (arg == "--run-dir") {
@@ -43,11 +43,11 @@ int main(int argc, char **argv) {
             }
         } else {
             std::fputs(kUsage, stderr);
-            return arg == "--help" ? 0 : 2;
+            return kExitUsage;
         }
     }
-    if (!config_given) options.config_path = default_config_path();
-    if (options.config_path.empty()) options.config_text = cardhost::kDefaultConfigText;
+    if (!config_given) options.config_path = cardhost::default_config_path();
+    if (options.config_path.empty()) options.config_text = cardhost::builtin_config_text();
 
     const std::string run_dir = platform::run_directory();
     options.files_dir = (std::filesystem::path(run_dir) / cardhost::kFilesDirName).string();

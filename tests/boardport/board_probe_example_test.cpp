@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/platform.h"
+#include "child_process.h"
 #include "virtual_board_fixture.h"
 
 namespace boardport_test {
@@ -25,9 +25,7 @@ int run_program(const std::string &program, std::string &output) {
 }
 
 TEST(BoardProbeExample, PassesAgainstABoardAndFailsWithout) {
-    const auto binary_dir = platform::get_env("QAX_TEST_BINARY_DIR");
-    ASSERT_TRUE(binary_dir.has_value());
-    const auto program = std::filesystem::path(*binary_dir) / "bin" / "board_probe";
+    const std::filesystem::path program = qax_test::test_program("board_probe");
     ASSERT_TRUE(std::filesystem::exists(program));
 
     {

@@ -5,17 +5,15 @@
 #include <filesystem>
 #include <string>
 
+#include "child_process.h"
 #include "mailbox_test_env.h"
-#include "platform/platform.h"
 #include "virtual_board_fixture.h"
 
 namespace mailbox_test {
 namespace {
 
 TEST(FtpFileRoundtripExample, SendsAndFetchesAFileIdentically) {
-    const auto binary_dir = platform::get_env("QAX_TEST_BINARY_DIR");
-    ASSERT_TRUE(binary_dir.has_value());
-    const auto program = std::filesystem::path(*binary_dir) / "bin" / "file_roundtrip";
+    const std::filesystem::path program = qax_test::test_program("file_roundtrip");
     ASSERT_TRUE(std::filesystem::exists(program));
 
     qax_test::VirtualBoardRun run;

@@ -98,12 +98,13 @@ TEST(CardhostConfigFile, ReadsQuotedNamesHexNumbersAndComments) {
     const auto config = cardhost::parse_machine_config(
         "card name=\"Card # One\" model=0x1CF6   # the 7414\n"
         "module name=Boot version=1.2\n"
-        "ethercat state=stopped\n",
+        "ethercat state=stopped cycle_us=0xFA\n",
         &error);
     ASSERT_TRUE(config.has_value()) << error;
     EXPECT_EQ(config->cardName, "Card # One");
     EXPECT_EQ(config->model, 7414);
     EXPECT_FALSE(config->ecatRunning);
+    EXPECT_EQ(config->cyclePeriodUs, 250u);
     ASSERT_EQ(config->modules.size(), 1u);
     EXPECT_EQ(config->modules[0].version[1], 2);
     EXPECT_EQ(config->modules[0].version[2], 0);
@@ -115,6 +116,7 @@ TEST(CardhostConfigFile, ShippedDefaultConfigurationLoads) {
     const auto config = cardhost::load_machine_config(path, &error);
     ASSERT_TRUE(config.has_value()) << error;
     EXPECT_FALSE(config->axes.empty());
+    EXPECT_EQ(config->cyclePeriodUs, cardhost::kDefaultCyclePeriodUs);
 }
 
 struct BadConfig {
@@ -156,7 +158,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadConfig{"module name=\"open\n", "unterminated quote"},
         BadConfig{"module name=ThisNameIsFarTooLong version=1\n", "longer than 16"},
         BadConfig{"module name=M version=1.2.3.4.5\n", "more than four parts"},
-        BadConfig{"log level=4 code=1 text=x\n", "outside 0..3"}));
+        BadConfig{"log level=4 code=1 text=x\n", "outside 0..3"},
+        BadConfig{"ethercat state=running cycle_us=99\n", "cycle_us=99 is outside 100..10000"},
+        BadConfig{"ethercat cycle_us=1000\n", "'ethercat' needs state="}));
 
 TEST(CardhostConfigFile, MissingCardLineIsAnError) {
     std::string error;

@@ -9,6 +9,7 @@
 #include "cardhost/constants.h"
 #include "child_process.h"
 #include "pipe_client.h"
+#include "program_output.h"
 #include "temp_run_dir.h"
 
 namespace {
@@ -75,10 +76,6 @@ TEST_F(CardhostProgram, ABrokenConfigurationStopsItWithAnError) {
     EXPECT_EQ(child->wait(5000), 1);
 }
 
-TEST_F(CardhostProgram, UnknownOptionsAreRefused) {
-    auto child = qax_test::ChildProcess::start(qax_test::test_program("cardhost"), {"--verbose"});
-    ASSERT_TRUE(child);
-    EXPECT_EQ(child->wait(5000), 2);
-}
+TEST(CardhostCommandLine, FollowsTheCommandLineConventions) { qax_test::expect_command_line_conventions("cardhost"); }
 
 }  // namespace

@@ -9,10 +9,16 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <thread>
+
+#include "platform/platform.h"
 
 namespace qax_test {
 namespace {
@@ -116,8 +122,15 @@ void ChildProcess::kill() {
 }
 
 std::string test_program(const std::string &name) {
-    const char *binary_dir = std::getenv("QAX_TEST_BINARY_DIR");
-    return std::string(binary_dir != nullptr ? binary_dir : ".") + "/bin/" + name;
+    // The build puts every program in one folder, so the helpers lie beside
+    // the test program wherever it is run from.
+    const std::filesystem::path path = std::filesystem::path(platform::executable_path()).parent_path() / name;
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        ADD_FAILURE() << "helper program " << name << " is missing: expected at " << path.string()
+                      << " (build the target that makes it)";
+    }
+    return path.string();
 }
 
 }  // namespace qax_test

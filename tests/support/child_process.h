@@ -56,7 +56,8 @@ private:
     std::optional<int> status_;
 };
 
-// Path of a program built into $QAX_TEST_BINARY_DIR/bin.
+// Path of a program (or file) that the build puts beside the running test
+// program; a missing one fails the test with its name.
 std::string test_program(const std::string &name);
 
 }  // namespace qax_test

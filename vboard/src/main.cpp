@@ -1,6 +1,6 @@
 // vboard [--run-dir DIR] [--store DIR] [--config FILE]
-// Serves a virtual board at DIR/devices/{class}/board0 until SIGINT or
-// SIGTERM; prints the socket path once it listens.
+// Serves a virtual board for the machine in FILE at DIR/devices/{class}/board0
+// until SIGINT or SIGTERM; prints the socket path once it listens.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -16,8 +17,10 @@
 #include <unistd.h>
 #endif
 
+#include "machine_file.h"
 #include "vboard/axis_queries.h"
 #include "vboard/drive_objects.h"
+#include "vboard/machine.h"
 #include "vboard/motion_model.h"
 #include "vboard/vboard.h"
 
@@ -25,7 +28,41 @@ namespace {
 
 constexpr char kInterfaceClass[] = "{3C5E8A21-9B47-4D10-A6F2-7E18C04B93D5}";
 constexpr char kBoardName[] = "board0";
-constexpr char kUsage[] = "usage: vboard [--run-dir DIR] [--store DIR] [--config FILE]\n";
+constexpr char kUsage[] =
+    "usage: vboard [--run-dir DIR] [--store DIR] [--config FILE]\n"
+    "Serves a virtual board in the run directory DIR (default $QAX_RUN_DIR, else /tmp/qax-<uid>)\n"
+    "for the machine in FILE, the configuration cardhost reads (default $CARDHOST_CONFIG, else\n"
+    "machine.conf beside the program, else the built-in copy), until SIGTERM or SIGINT.\n"
+    "--store DIR keeps the board's file store in DIR (default: a temporary folder).\n";
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+// Register 497 as the firmware holds it for the configured EtherCAT state.
+constexpr std::uint32_t kEcatOperational = 1;
+constexpr std::uint32_t kEcatStopped = 0;
+// The longest stretch of board cycles run at once after the process stalled.
+constexpr std::uint64_t kMaxCatchUpCycles = 1000;
+
+struct CommandLine {
+    std::string run_dir;
+    std::string store;
+    std::string config;
+};
+
+enum class Parsed { run, help, usage_error };
+
+Parsed parse_command_line(int argc, char **argv, CommandLine &line) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help") return Parsed::help;
+        std::string *value = arg == "--run-dir" ? &line.run_dir
+                             : arg == "--store" ? &line.store
+                             : arg == "--config" ? &line.config
+                                                 : nullptr;
+        if (value == nullptr || i + 1 >= argc) return Parsed::usage_error;
+        *value = argv[++i];
+    }
+    return Parsed::run;
+}
 
 std::string default_run_dir() {
     if (const char *dir = std::getenv("QAX_RUN_DIR"); dir != nullptr && *dir != '\0') return dir;
@@ -34,6 +71,43 @@ std::string default_run_dir() {
 #else
     return "/tmp/qax-" + std::to_string(::getuid());
 #endif
+}
+
+// ------------------------------------------------------------ the machine
+// Every firmware model of the program, built from the machine in this one
+// place: a model takes what it needs of `machine` here.
+class BoardModels {
+public:
+    BoardModels(vboard::VirtualBoard &board, const vboard::Machine &machine)
+        : motion_(board), queries_(board), drive_objects_(board) {
+        vboard::FirmwareDefaults defaults = board.firmware_defaults();
+        defaults.cycle_period_us = machine.cycle_period_us;
+        defaults.ecat_state = machine.ecat_running ? kEcatOperational : kEcatStopped;
+        board.set_firmware_defaults(defaults);
+        motion_.set_axis_count(static_cast<std::uint32_t>(machine.axes.size()));
+    }
+
+private:
+    vboard::MotionModel motion_;
+    vboard::AxisQueries queries_;
+    // The drives' parameter objects, their store and the drive's switch.
+    vboard::DriveObjects drive_objects_;
+};
+
+// Runs the firmware models in real time, one board cycle per cycle period,
+// until `running` is cleared.
+void run_board_cycles(vboard::VirtualBoard &board, std::uint32_t cycle_period_us, const std::atomic<bool> &running) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point start = clock::now();
+    std::uint64_t cycles_run = 0;
+    while (running) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - start);
+        const std::uint64_t due = static_cast<std::uint64_t>(elapsed.count()) / cycle_period_us;
+        const std::uint64_t cycles = std::min(due - cycles_run, kMaxCatchUpCycles);
+        if (cycles > 0) board.advance(static_cast<std::uint32_t>(cycles));
+        cycles_run = due;
+    }
 }
 
 #ifdef _WIN32
@@ -64,32 +138,24 @@ void wait_for_stop() {
 }  // namespace
 
 int main(int argc, char **argv) {
-    std::string run_dir;
-    vboard::Options options;
-    options.record_requests = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (i + 1 >= argc) {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
-        if (arg == "--run-dir") {
-            run_dir = argv[++i];
-        } else if (arg == "--store") {
-            options.file_store = argv[++i];
-        } else if (arg == "--config") {
-            options.machine_config = argv[++i];
-        } else {
-            std::fputs(kUsage, stderr);
-            return 2;
-        }
+    CommandLine line;
+    switch (parse_command_line(argc, argv, line)) {
+    case Parsed::help: std::fputs(kUsage, stdout); return 0;
+    case Parsed::usage_error: std::fputs(kUsage, stderr); return kExitUsage;
+    case Parsed::run: break;
     }
-    if (run_dir.empty()) run_dir = default_run_dir();
+    std::string error;
+    const std::optional<vboard::Machine> machine = vboard::load_machine(line.config, &error);
+    if (!machine) {
+        std::fprintf(stderr, "vboard: %s\n", error.c_str());
+        return kExitFailure;
+    }
+    const std::string run_dir = line.run_dir.empty() ? default_run_dir() : line.run_dir;
 
-    std::error_code error;
+    std::error_code fs_error;
     const std::filesystem::path root(run_dir);
-    std::filesystem::create_directories(root, error);
-    std::filesystem::permissions(root, std::filesystem::perms::owner_all, error);
+    std::filesystem::create_directories(root, fs_error);
+    std::filesystem::permissions(root, std::filesystem::perms::owner_all, fs_error);
     const std::string path = (root / "devices" / kInterfaceClass / kBoardName).string();
 
 #ifndef _WIN32
@@ -99,29 +165,22 @@ int main(int argc, char **argv) {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 #endif
 
+    vboard::Options options;
+    options.record_requests = false;
+    options.file_store = line.store;
     vboard::VirtualBoard board(options);
+    BoardModels models(board, *machine);
     if (!board.serve(path)) {
         std::fprintf(stderr, "vboard: cannot listen at %s\n", path.c_str());
-        return 1;
+        return kExitFailure;
     }
-    // The motion model runs one board cycle per millisecond of real time.
-    vboard::MotionModel motion(board);
-    // The axis parameters: kept counts for the parameter query, the drives'
-    // objects and their store, the drive's switch.
-    vboard::AxisQueries queries(board);
-    vboard::DriveObjects drive_objects(board);
-    std::atomic<bool> ticking{true};
-    std::thread ticker([&] {
-        while (ticking) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            board.advance(1);
-        }
-    });
+    std::atomic<bool> running{true};
+    std::thread cycles([&] { run_board_cycles(board, machine->cycle_period_us, running); });
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
     wait_for_stop();
-    ticking = false;
-    ticker.join();
+    running = false;
+    cycles.join();
     board.stop();
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -139,6 +140,8 @@ struct MotionModel::State {
     mutable std::mutex mutex;
     MotionTiming timing;
     std::array<AxisMotion, kAxisCount> axes{};
+    // Commands for internal indices at or beyond this answer kMotionBadAxis.
+    std::atomic<std::uint32_t> axis_count{kAxisCount};
 
     // Counts per second of a speed given per cycle.
     static double PerSecond(VirtualBoard::Registers &r, double perCycle) {
@@ -266,7 +269,7 @@ MotionModel::MotionModel(VirtualBoard &board, MotionTiming timing) : board_(boar
             if (!state) return 0;
             if (request.size() < kHeaderWords + words) return kMotionShortRequest;
             std::uint32_t a = request[kHeaderWords - 1];
-            if (a >= kAxisCount) return kMotionBadAxis;
+            if (a >= state->axis_count.load()) return kMotionBadAxis;
             std::lock_guard lock(state->mutex);
             body(*state, r, a, request);
             return 0;
@@ -371,6 +374,8 @@ MotionModel::~MotionModel() {
     }
     board_.set_cycle_handler("motion", nullptr);
 }
+
+void MotionModel::set_axis_count(std::uint32_t count) { state_->axis_count = std::min(count, kAxisCount); }
 
 void MotionModel::set_timing(const MotionTiming &timing) {
     std::lock_guard lock(state_->mutex);

@@ -100,6 +100,10 @@ inline constexpr std::size_t kMaxSerialLength = 23;
 inline constexpr std::size_t kMaxModuleNameLength = 16;
 inline constexpr std::size_t kMaxLogText = 100;
 inline constexpr std::size_t kMaxConfigLine = 1024;
+// The board's cycle period in microseconds (register 1000 of the board).
+inline constexpr std::uint32_t kDefaultCyclePeriodUs = 1000;
+inline constexpr std::uint32_t kMinCyclePeriodUs = 100;
+inline constexpr std::uint32_t kMaxCyclePeriodUs = 10000;
 
 // Compare-link entries: a group source is kCompareGroupBase + (group - 1).
 inline constexpr std::uint32_t kCompareGroupBase = 32;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "cardhost/constants.h"
+
 namespace cardhost {
 
 struct ModuleConfig {
@@ -56,6 +58,7 @@ struct MachineConfig {
     std::string serial;
     std::uint16_t firmware[4] = {0, 0, 0, 0};
     bool ecatRunning = true;
+    std::uint32_t cyclePeriodUs = kDefaultCyclePeriodUs;  // the EtherCAT cycle, the board's cycle period
     std::vector<ModuleConfig> modules;
     std::vector<AxisConfig> axes;        // in file order
     std::vector<GroupConfig> groups;

@@ -51,6 +51,9 @@ public:
     MotionModel &operator=(const MotionModel &) = delete;
 
     void set_timing(const MotionTiming &timing);
+    // The board's axes are the internal indices 0 .. count - 1 (all 32 until
+    // set): a command for another index answers kMotionBadAxis.
+    void set_axis_count(std::uint32_t count);
     // While held, the axis's commands start but never finish (a stuck drive).
     void hold(std::uint32_t axis, bool held);
 

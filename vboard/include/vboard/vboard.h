@@ -106,8 +106,6 @@ struct Options {
     // Directory of the board's file store ("" = a fresh temporary directory,
     // removed with the board).
     std::string file_store;
-    // Machine configuration file shared with cardhost ("" = built-in default).
-    std::string machine_config;
     // Record every request from the start (switch with record_requests).
     bool record_requests = true;
 };
