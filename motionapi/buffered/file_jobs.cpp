@@ -37,14 +37,14 @@ struct StepFailure {
 };
 
 constexpr StepFailure kStepFailures[] = {
-    {kTransferRegisterError, mc::kMsgFileRegisterError, false, -7, mc::kMsgFileRegisterError},
-    {kTransferNoLocalFile, mc::kMsgSaveFileMissing, false, -8, mc::kMsgOtherPk},
-    {kTransferOtherPacket, mc::kMsgOtherPkCode, true, -12, mc::kMsgSaveFileMissing},
-    {kTransferStatusError, mc::kMsgStatusRegisterError, false, -9, mc::kMsgStatusRegisterError},
-    {kTransferTimeout, mc::kMsgCommunicationTimeout, false, -10, mc::kMsgCommunicationTimeout},
-    {kTransferFileError, mc::kMsgFileError, false, -11, mc::kMsgFileError},
+    {kTransferRegisterError, mc::kMsgFileRegisterError, false, mc::kErrTransport, mc::kMsgFileRegisterError},
+    {kTransferNoLocalFile, mc::kMsgSaveFileMissing, false, mc::kErrFileSaveMissing, mc::kMsgOtherPk},
+    {kTransferOtherPacket, mc::kMsgOtherPkCode, true, mc::kErrFileOther, mc::kMsgSaveFileMissing},
+    {kTransferStatusError, mc::kMsgStatusRegisterError, false, mc::kErrFileStatus, mc::kMsgStatusRegisterError},
+    {kTransferTimeout, mc::kMsgCommunicationTimeout, false, mc::kErrFileTimeout, mc::kMsgCommunicationTimeout},
+    {kTransferFileError, mc::kMsgFileError, false, mc::kErrFileAccess, mc::kMsgFileError},
 };
-constexpr StepFailure kOtherFailure{0, mc::kMsgOtherPkCode, true, -12, mc::kMsgOtherPk};
+constexpr StepFailure kOtherFailure{0, mc::kMsgOtherPkCode, true, mc::kErrFileOther, mc::kMsgOtherPk};
 
 const StepFailure &FailureOf(int code) {
     for (const StepFailure &f : kStepFailures) {

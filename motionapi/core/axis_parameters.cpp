@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "axis_parameters.h"
-#include "axis_state.h"
 #include "board_tables.h"
 #include "checks.h"
 #include "connection.h"

@@ -448,6 +448,13 @@ inline constexpr std::uint32_t kFunDownloadFile = 0x10050053;
 inline constexpr std::uint32_t kFunUploadFile = 0x10050054;
 inline constexpr std::uint32_t kFunFileStep = 0x10040026;
 inline constexpr int kFileTypeBoard = 1;
+// Results of a job whose first transfer step failed (besides -7, a register
+// access of the transfer).
+inline constexpr int kErrFileSaveMissing = -8;
+inline constexpr int kErrFileStatus = -9;
+inline constexpr int kErrFileTimeout = -10;
+inline constexpr int kErrFileAccess = -11;
+inline constexpr int kErrFileOther = -12;
 inline constexpr char kFileJobDirectory[] = "/mmc1:2";
 // The export's wait for an early failure of its job.
 inline constexpr int kFileEarlyResultRounds = 10;
