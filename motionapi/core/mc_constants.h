@@ -453,5 +453,85 @@ inline constexpr double kArcTwoPi = 6.28318524;
 inline constexpr double kArcHalfPi = 1.57079631;
 inline constexpr double kArcThreeHalfPi = 4.71238893;
 inline constexpr double kArcZeroGuard = 1e-6;
+// ---------------------------------------------------------------- axis parameters
+inline constexpr std::uint32_t kFunSetAxisParameter = 0x10050012;
+inline constexpr std::uint32_t kFunParameterMode = 0x10050061;
+inline constexpr std::uint32_t kFunParam2b = 0x10050076;
+inline constexpr std::uint32_t kFunParam2c = 0x10050077;
+inline constexpr std::uint32_t kFunParam2d = 0x10050078;
+inline constexpr std::uint32_t kFunParam2e = 0x10050079;
+inline constexpr std::uint32_t kFunParam2f = 0x1005007a;
+inline constexpr std::uint32_t kFunParam30 = 0x1005007c;
+
+inline constexpr std::uint32_t kCmdParameterMode = 0x102a0001;  // printed by the refusal of id 36
+inline constexpr std::uint32_t kCmdParam2b = 0x102b0001;
+inline constexpr std::uint32_t kCmdParam2c = 0x102c0001;
+inline constexpr std::uint32_t kCmdParam2d = 0x102d0001;
+inline constexpr std::uint32_t kCmdParam2e = 0x102e0001;
+inline constexpr std::uint32_t kCmdParam2f = 0x102f0001;
+inline constexpr std::uint32_t kCmdStoreParameters = 0x10320001;
+
+inline constexpr char kMsgModeParameter[] = "CMD=0x%x, FUN=0x%x, mode Parameter error";
+
+// The store command: object 0x1010 sub-index 1 with the signature "save".
+inline constexpr std::uint32_t kStoreObject = 0x1010;
+inline constexpr std::uint32_t kStoreSubIndex = 1;
+inline constexpr std::uint32_t kStoreSignature = 0x65766173;
+// Word 7 of the drive-object and store requests.
+inline constexpr std::uint32_t kDriveObjectWord7 = 8;
+
+// Parameter ids with a host copy, the capped id and its cap, the ids sent
+// per board cycle, the ids with a limit.
+inline constexpr int kParamMaxVelocity = 9;
+inline constexpr int kParamKept13 = 13;
+inline constexpr int kParamKept15 = 15;
+inline constexpr int kParamCapped = 20;
+inline constexpr int kParamCap = 21;
+inline constexpr int kParamPerCycleA = 22;
+inline constexpr int kParamPerCycleB = 42;
+inline constexpr int kParamLimitedA = 24;
+inline constexpr int kParamLimitedB = 25;
+inline constexpr int kParamMode = 36;
+inline constexpr double kParamLimit = 300.0;      // ids 24 and 25
+inline constexpr double kParamModeLimit = 37.0;   // id 36
+inline constexpr int kParamDriveFirst = 26;       // 26-28: 0x102b0001-0x102d0001
+inline constexpr int kParamSwitchFirst = 29;      // 29-31: 0x102f0001
+inline constexpr int kParamStoreFirst = 32;       // 32-34: 0x102e0001
+inline constexpr int kParamSwitch = 35;           // 0x10300001
+
+inline constexpr int kErrDriveAbort = -9;          // drive-object writes the board answers with 6729
+inline constexpr int kParamWaitRounds = 100;
+inline constexpr std::uint32_t kParamWaitSleepMs = 30;
+
+// ---------------------------------------------------------------- file jobs
+inline constexpr std::uint32_t kCmdDownloadFile = 0x40100001;
+inline constexpr std::uint32_t kCmdUploadFile = 0x40110001;
+inline constexpr std::uint32_t kFunDownloadFile = 0x10050053;
+inline constexpr std::uint32_t kFunUploadFile = 0x10050054;
+inline constexpr std::uint32_t kFunFileStep = 0x10040026;
+inline constexpr int kFileTypeBoard = 1;
+// Results of a job whose first transfer step failed (besides -7, a register
+// access of the transfer).
+inline constexpr int kErrFileSaveMissing = -8;
+inline constexpr int kErrFileStatus = -9;
+inline constexpr int kErrFileTimeout = -10;
+inline constexpr int kErrFileAccess = -11;
+inline constexpr int kErrFileOther = -12;
+inline constexpr char kFileJobDirectory[] = "/mmc1:2";
+// The export's wait for an early failure of its job.
+inline constexpr int kFileEarlyResultRounds = 10;
+inline constexpr std::uint32_t kFileEarlyResultSleepMs = 5;
+
+inline constexpr char kMsgOpenFileTimeout[] = "CMD=0x%x, FUN=0x%x, Open file timeout";
+inline constexpr char kMsgEnterDirectoryTimeout[] = "CMD=0x%x, FUN=0x%x, Enter directory timeout";
+inline constexpr char kMsgCloseFileError[] = "CMD=0x%x, FUN=0x%x, Close file error";
+inline constexpr char kMsgFileLengthZero[] = "CMD=0x%x, FUN=0x%x, COMM return filelen is 0";
+inline constexpr char kMsgFileRegisterError[] = "CMD=0x%x, FUN=0x%x, Read/Write register error";
+inline constexpr char kMsgSaveFileMissing[] = "CMD=0x%x, FUN=0x%x, Save file not exist";
+inline constexpr char kMsgOtherPk[] = "CMD=0x%x, FUN=0x%x, other pk error";
+inline constexpr char kMsgOtherPkCode[] = "CMD=0x%x, FUN=0x%x, other pk error = %d";
+inline constexpr char kMsgStatusRegisterError[] = "CMD=0x%x, FUN=0x%x, Read Status register error";
+inline constexpr char kMsgCommunicationTimeout[] = "CMD=0x%x, FUN=0x%x, Communication timeout";
+inline constexpr char kMsgFileError[] = "CMD=0x%x, FUN=0x%x, Read/Write file error";
 
 }  // namespace mc

@@ -78,6 +78,7 @@ void StackTest::SetUp() {
     board_->board().set_firmware_defaults(firmware());
     qax_test::CardhostOptions options;
     options.use_current_run_dir = true;
+    options.config_text = cardhost_config();
     server_ = std::make_unique<qax_test::CardhostRun>(options);
     ASSERT_TRUE(server_->ok()) << server_->error();
     register_running_service(board_->run_dir());
@@ -223,6 +224,11 @@ FakeComm::FakeComm() : log_block_(704, 0) {
         FakeCalls::GetServerInfo, FakeCalls::StartCardECLR,
         FakeCalls::StopCardECLR,  FakeCalls::ReadCardECLRStatus,
         FakeCalls::LogBufData,
+        // File transfer: the board's transfer cannot be opened.
+        [] { return 4; },         [](const char *) { return 4; },
+        [](const char *, const char *, std::uint32_t *, std::uint32_t *) { return 4; },
+        [](const char *, const char *, std::uint32_t *, std::uint32_t *) { return 4; },
+        [] { return 0; },
     };
     set_register(497, 1);
     set_register(1000, 1000);

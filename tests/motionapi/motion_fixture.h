@@ -46,6 +46,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
     virtual vboard::FirmwareDefaults firmware() const { return {}; }
+    // The server's machine configuration.
+    virtual std::string cardhost_config() const { return qax_test::kCardhostTestConfig; }
 
     vboard::VirtualBoard &board() { return board_->board(); }
     cardhost::Server &server() { return server_->server(); }

@@ -86,6 +86,9 @@ struct BoardCore {
     void ring_doorbell(Mailbox mailbox);
     std::uint16_t immediate_packet(std::uint32_t type, std::span<const std::uint8_t> packet);
     std::uint16_t transfer_packet(std::uint32_t command, std::span<const std::uint8_t> packet);
+    // Board cycles passing for the transfer: one the host left alone for
+    // kTransferIdleCycles ends.
+    void transfer_cycles(std::uint32_t cycles);
     // Whether `fault` is due for this answer of `mailbox` (consumed).
     bool take_mailbox_fault(Mailbox mailbox, MailboxFault fault);
     std::uint32_t mailbox_first(Mailbox mailbox) const;

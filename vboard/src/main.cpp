@@ -20,6 +20,7 @@
 #include "machine_file.h"
 #include "vboard/axis_queries.h"
 #include "vboard/channel_queues.h"
+#include "vboard/drive_objects.h"
 #include "vboard/machine.h"
 #include "vboard/motion_model.h"
 #include "vboard/vboard.h"
@@ -79,7 +80,7 @@ std::string default_run_dir() {
 class BoardModels {
 public:
     BoardModels(vboard::VirtualBoard &board, const vboard::Machine &machine)
-        : motion_(board), queries_(board), channels_(board) {
+        : motion_(board), queries_(board), drive_objects_(board), channels_(board) {
         vboard::FirmwareDefaults defaults = board.firmware_defaults();
         defaults.cycle_period_us = machine.cycle_period_us;
         defaults.ecat_state = machine.ecat_running ? kEcatOperational : kEcatStopped;
@@ -91,6 +92,8 @@ public:
 private:
     vboard::MotionModel motion_;
     vboard::AxisQueries queries_;
+    // The drives' parameter objects, their store and the drive's switch.
+    vboard::DriveObjects drive_objects_;
     vboard::ChannelQueues channels_;  // the path channels, link channels 2-5
 };
 

@@ -254,6 +254,7 @@ private:
 void VirtualBoard::advance(std::uint32_t cycles) {
     std::lock_guard lock(impl_->mutex);
     impl_->board_tick += cycles;
+    impl_->transfer_cycles(cycles);
     CycleRegisters view(impl_->registers);
     for (auto &[key, handler] : impl_->cycle_handlers) handler(view, cycles);
 }

@@ -85,6 +85,14 @@ inline constexpr std::uint16_t kMailboxBadCheck = 55;      // size or check valu
 inline constexpr std::uint16_t kMailboxUnknownCommand = 56;
 inline constexpr std::uint16_t kMailboxNoResultYet = 5;
 
+// The board's storage volume, the one absolute name of the file store, and
+// the directory of the store that holds it.
+inline constexpr char kStorageVolume[] = "/mmc1:2";
+inline constexpr char kStorageVolumeDirectory[] = "mmc1_2";
+// A transfer that sees no packet from the host for this many board cycles
+// is abandoned: the board ends it, so register 0xD0 reads 0 again.
+inline constexpr std::uint32_t kTransferIdleCycles = 2000;
+
 // What the firmware restores after the host's full reset (and holds from
 // the start): the values the host reads back at start-up.
 struct FirmwareDefaults {
