@@ -130,12 +130,27 @@ private:
             return false;
         }
         request.hEvent = connected.get();
-        if (ConnectNamedPipe(instance.get(), &request)) return true;
-        const DWORD error = GetLastError();
-        if (error == ERROR_PIPE_CONNECTED) return true;  // the client came first
-        if (error != ERROR_IO_PENDING) {
-            set_last_error(error);
-            return false;
+        for (;;) {
+            if (ConnectNamedPipe(instance.get(), &request)) return true;
+            const DWORD error = GetLastError();
+            if (error == ERROR_PIPE_CONNECTED) return true;  // the client came first
+            if (error == ERROR_IO_PENDING) break;
+            // A client opened this instance and closed it again before it
+            // was connected here (e.g. a device opened and closed at once):
+            // nothing to serve. The instance listens again, so that the
+            // name stays and the next client is accepted.
+            if (error != ERROR_NO_DATA) {
+                set_last_error(error);
+                return false;
+            }
+            if (!DisconnectNamedPipe(instance.get())) {
+                set_error_from_system();
+                return false;
+            }
+            if (WaitForSingleObject(stop_.get(), 0) == WAIT_OBJECT_0) {
+                set_last_error(kErrorInvalidHandle);
+                return false;
+            }
         }
         const HANDLE events[2] = {connected.get(), stop_.get()};
         const DWORD which = WaitForMultipleObjects(2, events, FALSE, INFINITE);

@@ -64,6 +64,31 @@ TEST(PipeTest, ClientsExchangeRecordsWithTheListenerOneAfterAnother) {
     server.join();
 }
 
+// A client that opens and closes again before the server accepts (a device
+// opened and closed at once, as by an exit and the next start) is no
+// connection to serve; the listener keeps its name and accepts the next one.
+TEST(PipeTest, ClientGoneBeforeTheAcceptLeavesTheListenerServing) {
+    const std::string name = pipe_name();
+    auto listener = platform::listen_named_pipe(name.c_str());
+    ASSERT_NE(listener, nullptr);
+    EXPECT_NE(platform::open_named_pipe(name.c_str()), nullptr);  // and closed again
+    std::thread server([&] {
+        auto stream = listener->accept();
+        if (stream) echo_plus_one(*stream);
+    });
+    std::array<unsigned char, kRecordBytes> record{};
+    if (auto stream = platform::open_named_pipe(name.c_str())) {
+        std::uint32_t done = 0;
+        EXPECT_TRUE(stream->write(record.data(), kRecordBytes, &done));
+        EXPECT_TRUE(stream->read(record.data(), kRecordBytes, &done));
+    } else {
+        ADD_FAILURE() << "the second client found no listener: " << platform::last_error();
+        listener->close();
+    }
+    server.join();
+    EXPECT_EQ(record[0], 1);
+}
+
 TEST(PipeTest, ReadFailsOnceTheServerIsGone) {
     const std::string name = pipe_name();
     auto listener = platform::listen_named_pipe(name.c_str());
