@@ -1,5 +1,7 @@
 // Named pipes: the client (wait, open, full reads and writes) and the
-// server side that the stand-ins listen on.
+// server side that the stand-ins listen on. Pipes named "\\.\Pipe\NAME" go by
+// their scoped names (run_scope.cpp); a device path (listen_stream, the
+// virtual board's pipe) is used as it is.
 #include <algorithm>
 #include <mutex>
 
@@ -218,10 +220,11 @@ bool wait_named_pipe(const char *name, std::uint32_t timeout_ms) {
     }
     // Waits in short steps: a pipe that does not exist yet (its server still
     // starting) makes WaitNamedPipe fail at once rather than wait.
+    const std::string scoped = scoped_object_name(name);
     std::uint32_t waited = 0;
     for (;;) {
         const std::uint32_t step = std::max<std::uint32_t>(1, std::min(win32::kWaitStepMs, timeout_ms - std::min(waited, timeout_ms)));
-        if (WaitNamedPipeA(name, step)) return true;
+        if (WaitNamedPipeA(scoped.c_str(), step)) return true;
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_SEM_TIMEOUT) {
             set_last_error(error);
@@ -241,7 +244,7 @@ std::unique_ptr<Stream> open_named_pipe(const char *name) {
         set_last_error(kErrorInvalidParameter);
         return nullptr;
     }
-    win32::UniqueHandle pipe = win32::open_pipe_client(win32::widen(name), 0);
+    win32::UniqueHandle pipe = win32::open_pipe_client(win32::widen(scoped_object_name(name)), 0);
     if (!pipe.valid()) return nullptr;
     return win32::make_pipe_stream(std::move(pipe), false);
 }
@@ -251,7 +254,7 @@ std::unique_ptr<StreamListener> listen_named_pipe(const char *name) {
         set_last_error(kErrorInvalidParameter);
         return nullptr;
     }
-    return win32::listen_pipe(win32::widen(name));
+    return win32::listen_pipe(win32::widen(scoped_object_name(name)));
 }
 
 std::unique_ptr<StreamListener> listen_stream(const std::string &path) { return win32::listen_pipe(win32::widen(path)); }
