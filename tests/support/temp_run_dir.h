@@ -1,6 +1,7 @@
 // A fresh temporary run directory, set as QAX_RUN_DIR while the object
-// lives. On the way out it stops the services started in it, drops its
-// named mutexes and removes the directory, and restores QAX_RUN_DIR.
+// lives. On the way out it stops the services started in it (Windows: stops
+// and deletes the services of its scoped names), drops its named mutexes and
+// removes the directory, and restores QAX_RUN_DIR.
 #pragma once
 
 #include <optional>
