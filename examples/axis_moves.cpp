@@ -1,7 +1,8 @@
-// Opens the controller, enables axes 1 and 2, moves them to two positions
-// at different speeds and prints their positions while they move, then
-// disables them and closes the controller. Exits 0 when both axes reached
-// their targets.
+// Opens the controller, sets the maximum velocity (axis parameter 9) of
+// axes 1 and 2, enables them, moves them to two positions at different
+// speeds and prints their positions while they move; half-way it asks for a
+// faster move, which the maximum velocity caps. Then it disables the axes
+// and closes the controller. Exits 0 when both axes reached their targets.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -13,11 +14,15 @@ namespace {
 
 struct AxisMove {
     uint16_t axis;
-    double target;    // user units
-    double velocity;  // user units per second
+    double target;        // user units
+    double velocity;      // user units per second
+    double max_velocity;  // axis parameter 9
 };
 
-constexpr AxisMove kMoves[] = {{1, 25.0, 50.0}, {2, -10.0, 40.0}};
+constexpr AxisMove kMoves[] = {{1, 25.0, 50.0, 60.0}, {2, -10.0, 40.0, 45.0}};
+constexpr int kParamMaxVelocity = 9;
+constexpr double kFasterVelocity = 1000.0;  // asked for half-way, capped
+constexpr int kFasterAtPoll = 5;
 constexpr int kMaxPolls = 200;
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr double kTolerance = 0.00001;
@@ -33,6 +38,14 @@ int main() {
 
     bool ok = true;
     for (const AxisMove &move : kMoves) {
+        const int set = QAX_SetAxisParameter(move.axis, kParamMaxVelocity, move.max_velocity);
+        double count = 0.0;
+        const int got = QAX_GetAxisParameter(move.axis, kParamMaxVelocity, &count);
+        std::printf("max velocity axis %u %.1f/s   %d (board count %.0f, %d)\n", move.axis, move.max_velocity, set,
+                    count, got);
+        ok = ok && set == 0;
+    }
+    for (const AxisMove &move : kMoves) {
         const int on = QAX_SRVONAxis(move.axis, 1);
         std::printf("servo on axis %u    %d\n", move.axis, on);
         ok = ok && on == 0;
@@ -46,6 +59,14 @@ int main() {
     bool done = false;
     for (int poll = 0; ok && !done && poll < kMaxPolls; ++poll) {
         std::this_thread::sleep_for(kPollInterval);
+        if (poll == kFasterAtPoll) {
+            for (const AxisMove &move : kMoves) {
+                // A move that has already ended refuses the update (-3).
+                const int faster = QAX_UpdateMoveVelocity(move.axis, kFasterVelocity);
+                std::printf("axis %u faster: %.0f/s asked, at most %.1f/s   %d\n", move.axis, kFasterVelocity,
+                            move.max_velocity, faster);
+            }
+        }
         done = true;
         std::printf("positions");
         for (const AxisMove &move : kMoves) {

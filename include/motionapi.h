@@ -205,6 +205,50 @@ MOTIONAPI_API int QAX_CALL QAX_MoveTwoSeg(int axis, double position1, double vel
 MOTIONAPI_API int QAX_CALL QAX_EnableTorqueLimit(int axis, int enable, double value, uint32_t limit1,
                                                  uint32_t limit2);
 
+/* ---------------------------------------------------------------- axis parameters
+ * QAX_SetAxisParameter(axis, id, value) writes one parameter of an axis;
+ * value must be finite and not negative. Needs write permission (1
+ * without it). By id:
+ * - 9, 13, 15, 20-25, 36-42: the value as a count of 0.00001 unit (ids 22
+ *   and 42 per board cycle) is sent, nothing waits for the board. Ids 24
+ *   and 25 take at most 300 (rounded), id 36 a mode of at most 37 other
+ *   than 15, 16 and 36. The host keeps the values of 9 (the axis's maximum
+ *   velocity for the velocity updates), 13, 15 and 21 (the cap of 20), also
+ *   when the board refuses them; QAX_Init puts them back to 4e8 and 1e6.
+ *   Ids 13, 15 and 21 give 1 on the model 7412.
+ * - 26-34: a drive object of the drive is written with 0 or 1 (the value
+ *   rounded); waits until the drive reports it done, up to 100 polls 30 ms
+ *   apart (-4), and for ids 29-34 on two drive types then has the drive
+ *   store its parameters. -9 when the drive refuses the object.
+ * - 35: the drive's switch, on (1) or off (0), with the same wait.
+ * Ids 26-35 give 1 on the model 7412. Other ids, an out-of-range or
+ * non-finite value, or a count beyond the board's 64-bit range: -1, nothing
+ * kept or sent. Returns 0, 1, -1, -2, -3, -4, -5, -6, -7 or -9. */
+MOTIONAPI_API int QAX_CALL QAX_SetAxisParameter(int axis, int id, double value);
+
+/* ---------------------------------------------------------------- file download and upload
+ * One job at a time, run by the background thread: QAX_DownloadFile copies
+ * the host file localPath into the board directory "/mmc1:2" as
+ * remoteName, QAX_UploadFile copies the board file remoteName to the host
+ * file localPath (a partial copy is left as localPath + "_tmp"). fileType
+ * must be 1 and option >= 0; the paths are read up to their NUL (at most
+ * 199 and 49 characters), their lengths must be below 200 and 50; reserved
+ * is not read. Needs write permission (1 without it).
+ * Returns 0 once queued, after waiting up to 50 ms for an early failure:
+ * -4 the board's transfer is busy, -6 the directory cannot be entered, and
+ * for the first block -7 register, -8 host file cannot be opened, -9
+ * status, -10 time-out, -11 file, -12 other error. -1 bad input (nothing
+ * queued), -3 a job is running or an axis or axes group moves, -5 a status
+ * read failed. A job that fails later still returned 0: it goes idle with
+ * its progress below 100 and a line in the host log. */
+MOTIONAPI_API int QAX_CALL QAX_DownloadFile(int fileType, int reserved, int option, const char *localPath,
+                                            int localPathLen, const char *remoteName, int remoteNameLen);
+MOTIONAPI_API int QAX_CALL QAX_UploadFile(int fileType, int reserved, int option, const char *remoteName,
+                                          int remoteNameLen, const char *localPath, int localPathLen);
+/* The job's progress in percent (0..100; kept after the job ends): 0, or
+ * -1 for a null pointer (nothing written). Does not block. */
+MOTIONAPI_API int QAX_CALL QAX_GetFileLoadProcess(int *percent);
+
 /* Work status of buffered channel ch (0 idle, 1 running, 3 paused) for ch
  * 0..3, 0 for any other number. Does not block. The Windows library exports
  * it under the decorated name of an int(int) function. */

@@ -45,15 +45,19 @@ void McChannelExecutorInit(McChannel &ch) {
         ch.plainProfile = ch.currentProfile;
     }
     ch.lookAhead = McLookAheadTable{};
+    ch.junctionStamp = McJunctionStamp{};
     ch.executorState = kStateIdle;
     ch.lastExecutorState = kStateIdle;
     ch.inputRing = McRing{};
     ch.lockValue.store(0, std::memory_order_relaxed);
     ch.pool = McPlanPool{};
     std::memset(&ch.currentNode, 0, sizeof ch.currentNode);
-    ch.plannerKind = 1;
-    ch.plannerPhase = 0;
+    ch.plannerKind = kPlanLine;
+    ch.plannerPhase = kPhaseDone;
     ch.plannerStopLatch = 0;
+    ch.linePlan = McLinePlan{};
+    ch.arcPlan = McArcPlan{};
+    ch.axisPlan = McAxisPlan{};
     ch.stopThresholdSpeed = 240.0;
     std::memset(ch.plannedPositions, 0, sizeof ch.plannedPositions);
     std::memset(ch.savedPositions, 0, sizeof ch.savedPositions);
@@ -74,6 +78,7 @@ void McChannelExecutorInit(McChannel &ch) {
     ch.endLatch = 0;
     ch.axisWaitCounter = 0;
     std::memset(ch.axisStartSpeeds, 0, sizeof ch.axisStartSpeeds);
+    ch.heldCommand = McHeldChannelCommand{};
 }
 
 void McChannelExecutorFree(McChannel &ch) {
@@ -180,6 +185,7 @@ int McChannelPrepareStart(std::uint32_t number) {
     double acceleration = profile.acceleration < 0 ? -profile.acceleration : profile.acceleration;
     ch.stopThresholdSpeed = acceleration * g_CyclePeriodMs.load() / 1000.0;
 
+    ch.startCount.fetch_add(1, std::memory_order_relaxed);
     ch.lastExecutorState = kStateFetch;
     ch.executorState = kStateFetch;
     ch.workStatus.store(kWorkRunning, std::memory_order_relaxed);

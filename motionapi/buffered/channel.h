@@ -7,6 +7,7 @@
 
 #include "../core/mc_constants.h"
 #include "channel_records.h"
+#include "planner_state.h"
 #include "ring.h"
 
 enum McChannelWorkStatus : std::uint32_t { kWorkIdle = 0, kWorkRunning = 1, kWorkPaused = 3 };
@@ -78,6 +79,16 @@ struct McEventHandshake {
     std::uint32_t acknowledged = 0;
 };
 
+// A channel command whose send failed: the poll thread sends the same bytes
+// (same sequence number) again before it steps the executor once more.
+struct McHeldChannelCommand {
+    std::uint32_t held = 0;
+    std::uint32_t start = 0;   // the channel's start count when it was held
+    std::uint32_t length = 0;
+    std::uint32_t marked = 0;  // a marked kind: the last marked number follows on success
+    McChannelCmdRequest request{};
+};
+
 // Fields that application threads write and the poll thread reads (or the
 // other way round) are relaxed atomics; the profile sets go as one block
 // under the channel's profile lock.
@@ -103,15 +114,19 @@ struct McChannel {
     McChannelProfile lookAheadProfile;
     McChannelProfile plainProfile;
     McLookAheadTable lookAhead;
+    McJunctionStamp junctionStamp;
     std::uint32_t executorState = kStateIdle;
     std::uint32_t lastExecutorState = kStateIdle;
     McRing inputRing{};
     std::atomic<std::uint32_t> lockValue{0};
     McPlanPool pool;
     McPlanNode currentNode{};  // the node the executor acts on
-    std::uint32_t plannerKind = 1;
-    std::uint32_t plannerPhase = 0;
+    std::uint32_t plannerKind = kPlanLine;
+    std::uint32_t plannerPhase = kPhaseDone;
     std::uint32_t plannerStopLatch = 0;
+    McLinePlan linePlan;
+    McArcPlan arcPlan;
+    McAxisPlan axisPlan;
     double stopThresholdSpeed = 240.0;
     double plannedPositions[mc::kMaxAxes] = {};
     double savedPositions[mc::kMaxAxes] = {};
@@ -132,6 +147,8 @@ struct McChannel {
     std::uint32_t endLatch = 0;
     std::int32_t axisWaitCounter = 0;
     double axisStartSpeeds[mc::kMaxAxes] = {};
+    McHeldChannelCommand heldCommand;  // a command whose send failed, sent again first
+    std::atomic<std::uint32_t> startCount{0};  // raised by every start: a held command of an earlier run is dropped
 
     McChannelProfile Profile() const {
         std::lock_guard<std::mutex> guard(profileLock);

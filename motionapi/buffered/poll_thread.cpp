@@ -81,6 +81,9 @@ void StepExecutors() {
         if (McIsFifoFull(ch) != 0) {
             continue;  // full or unreadable
         }
+        if (McSendHeldCommand(ch) != 0) {
+            continue;  // a failed command goes first, before the executor moves on
+        }
         McPlannedNode request{};
         if (McChannelExecutorStep(g_Channels[ch], request) != 0 && request.words[1] != 0) {
             McSendChannelNode(ch, request);

@@ -118,6 +118,35 @@ int McIoSlaveEntryOf(std::uint32_t slaveNumber) {
     return entry >= 0 && static_cast<std::uint32_t>(entry) < McIoSlaveCount() ? entry : -1;
 }
 
+namespace {
+
+double *KeptField(std::uint32_t index, int id) {
+    if (index >= mc::kMaxAxes) {
+        return nullptr;
+    }
+    McSlaveRecord &slave = g_SlaveTable[index];
+    switch (id) {
+    case mc::kParamMaxVelocity: return &slave.keptParam9;
+    case mc::kParamKept13: return &slave.keptParam13;
+    case mc::kParamKept15: return &slave.keptParam15;
+    case mc::kParamCap: return &slave.keptParam21;
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+double McKeptParameter(std::uint32_t index, int id) {
+    double *field = KeptField(index, id);
+    return field != nullptr ? LoadWord(*field) : 0.0;
+}
+
+void McSetKeptParameter(std::uint32_t index, int id, double value) {
+    if (double *field = KeptField(index, id); field != nullptr) {
+        StoreWord(*field, value);
+    }
+}
+
 int McLoadBoardTables() {
     McAxisConfig axisConfig{};
     if (!ReadVariable(kVarAxisConfig, &axisConfig, sizeof axisConfig, mc::kFunLoadAxisConfig)) {
@@ -149,10 +178,10 @@ int McLoadBoardTables() {
         McSlaveRecord &slave = g_SlaveTable[i];
         slave.vendorId = ids.pairs[i].vendorId;
         slave.productCode = ids.pairs[i].productCode;
-        slave.keptParam9 = kDefaultMaxVelocity;
-        slave.keptParam13 = kDefaultKeptParam;
-        slave.keptParam15 = kDefaultKeptParam;
-        slave.keptParam21 = kDefaultKeptParam;
+        McSetKeptParameter(i, mc::kParamMaxVelocity, kDefaultMaxVelocity);
+        McSetKeptParameter(i, mc::kParamKept13, kDefaultKeptParam);
+        McSetKeptParameter(i, mc::kParamKept15, kDefaultKeptParam);
+        McSetKeptParameter(i, mc::kParamCap, kDefaultKeptParam);
     }
 
     McIoSlaveTable ioSlaves{};

@@ -88,11 +88,13 @@ static_assert(offsetof(McAxesGroupTable, entries) == 4);
 struct McSlaveRecord {
     std::uint32_t vendorId;
     std::uint32_t productCode;
-    // Host copies of axis parameters 9, 13, 15 and 21.
-    double keptParam9;
-    double keptParam13;
-    double keptParam15;
-    double keptParam21;
+    // Host copies of axis parameters 9, 13, 15 and 21. Application threads
+    // read and write them at any time: use McKeptParameter and
+    // McSetKeptParameter (relaxed atomic access) outside start-up.
+    alignas(8) double keptParam9;
+    alignas(8) double keptParam13;
+    alignas(8) double keptParam15;
+    alignas(8) double keptParam21;
 };
 
 inline constexpr double kDefaultMaxVelocity = 400000000.0;
@@ -138,6 +140,12 @@ std::uint32_t McIoSlaveCount();
 // Entry of I/O slave number s (0..64) when it lies inside the slave count,
 // else -1.
 int McIoSlaveEntryOf(std::uint32_t slaveNumber);
+
+// The kept value of parameter id (9, 13, 15 or 21) of internal index a; 0
+// for any other id or an index of 32 or more.
+double McKeptParameter(std::uint32_t index, int id);
+// Stores it; ignored for any other id or index.
+void McSetKeptParameter(std::uint32_t index, int id, double value);
 
 // Loads variables 32, 1026, 33, 34 and 1025 (and clears the file job).
 int McLoadBoardTables();

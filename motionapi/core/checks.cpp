@@ -656,7 +656,7 @@ int McCheckFileTransferConflict(std::uint32_t command) {
             return TermSet(g_AxisRecords[a], kGroup) ? Conflict(command, fun) : mc::kOk;
         });
     }
-    if (r == 0 && g_FileJob.state != 0) {
+    if (r == 0 && g_FileJob.state.load(std::memory_order_acquire) != kFileJobIdle) {
         r = Conflict(command, fun);
     }
     return r;

@@ -43,6 +43,15 @@ const McCommCalls kRealCalls = {
     [](int source, void *buffer, int capacity, int *length) {
         return LOG_GetBufData(source, buffer, capacity, length);
     },
+    [] { return COMM_FtpOpen(); },
+    [](const char *name) { return COMM_FtpCd(name); },
+    [](const char *localPath, const char *name, std::uint32_t *sent, std::uint32_t *total) {
+        return COMM_FtpSend(localPath, name, sent, total);
+    },
+    [](const char *name, const char *localPath, std::uint32_t *received, std::uint32_t *total) {
+        return COMM_FtpRecv(name, localPath, received, total);
+    },
+    [] { return COMM_FtpClose(); },
 };
 
 std::atomic<const McCommCalls *> g_CommCalls{&kRealCalls};

@@ -31,6 +31,13 @@ struct McCommCalls {
     int (*ReadCardECLRStatus)(int *state);
     // The log library's module block.
     int (*LogBufData)(int source, void *buffer, int capacity, int *length);
+
+    // File transfer to and from the board's storage, one step per call.
+    int (*FtpOpen)();
+    int (*FtpCd)(const char *name);
+    int (*FtpSend)(const char *localPath, const char *name, std::uint32_t *sent, std::uint32_t *total);
+    int (*FtpRecv)(const char *name, const char *localPath, std::uint32_t *received, std::uint32_t *total);
+    int (*FtpClose)();
 };
 
 // The calls in force: the communication layer's own unless a test set others.

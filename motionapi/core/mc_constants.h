@@ -391,4 +391,147 @@ inline constexpr std::uint32_t kCompareSourceGroup = 32;  // compare-link source
 inline constexpr std::uint32_t kCompareTypeTablePosA = 1;
 inline constexpr std::uint32_t kCompareTypeTablePosB = 2;
 
+
+// ---------------------------------------------------------------- channel commands (link channels 2-5)
+inline constexpr std::uint32_t kCmdChDigitalOutput = 0x500d0001;
+inline constexpr std::uint32_t kCmdChMarkedValue = 0x500f0001;
+inline constexpr std::uint32_t kCmdChAxisCommand = 0x500c0001;
+inline constexpr std::uint32_t kCmdChCompareStart = 0x50100001;
+inline constexpr std::uint32_t kCmdChCompareStop = 0x50110001;
+inline constexpr std::uint32_t kCmdChCompareTable = 0x50120001;   // planned kind 9
+inline constexpr std::uint32_t kCmdChCompareTable2 = 0x50130001;  // planned kind 10
+inline constexpr std::uint32_t kCmdChAxisStep = 0x500a0001;       // one axis
+inline constexpr std::uint32_t kCmdChAxesStep = 0x50200001;       // several axes
+inline constexpr std::uint32_t kCmdChPathStep = 0x500b0001;       // a group's axes
+inline constexpr std::uint32_t kCmdChPathStepExtra = 0x50250001;  // a group's axes and one more
+inline constexpr std::uint32_t kCmdChKind15 = 0x500e0001;
+inline constexpr std::uint32_t kCmdChProgramEnd = 0x50160001;
+inline constexpr std::uint32_t kCmdChKind17 = 0x50190001;
+inline constexpr std::uint32_t kCmdChAnalogOutput = 0x50180001;
+inline constexpr std::uint32_t kCmdChKind19 = 0x501d0001;
+inline constexpr std::uint32_t kCmdChKind20 = 0x501c0001;
+inline constexpr std::uint32_t kCmdChKind21 = 0x501e0001;
+inline constexpr std::uint32_t kCmdChKind22 = 0x501f0001;
+inline constexpr std::uint32_t kCmdChAxisPositionValue = 0x50210001;
+inline constexpr std::uint32_t kCmdChPositionSave = 0x50220001;
+inline constexpr std::uint32_t kCmdChKind26 = 0x50230001;
+inline constexpr std::uint32_t kCmdChMultiAxisCommand = 0x50240001;
+inline constexpr std::uint32_t kCmdChTimedOutput = 0x50260001;
+inline constexpr std::uint32_t kChannelLinkOffset = 2;  // channel n sends on link channel n + 2
+inline constexpr std::uint32_t kMultiAxisCommandMaxAxes = 12;  // 12 + 40n bytes within 512
+
+inline constexpr char kMsgChannelCmdError[] = "FUN=0x%x, WDF ChannelCmd return error";
+inline constexpr char kMsgChannelCmdRefused[] = "FUN=0x%x, Input Parameter error";
+
+// ---------------------------------------------------------------- segment planner
+inline constexpr double kMinCyclePeriodMs = 0.1;     // below: nothing is planned
+inline constexpr double kMinAcceleration = 1.0;      // units/s^2, floor of every acceleration
+inline constexpr double kMaxJerkSteps = 10000.0;     // cap of A / J
+inline constexpr double kMinLineLength = 0.001;
+inline constexpr double kMinAxisMoveSquare = 1e-7;   // per-axis moves: squared distance
+inline constexpr double kMinAxisAcceleration = 1e-7; // per cycle squared
+inline constexpr double kMinArcFeed = 0.1;           // units/s
+inline constexpr double kSpeedEpsilon = 0.00001;     // per cycle
+inline constexpr double kAccelDirectionEpsilon = 1e-6;
+inline constexpr double kLastStepFactor = 1.5;       // a last step covers up to 1.5 cycles
+inline constexpr double kFloorSpeedCap = 1000.0;
+inline constexpr double kStopThresholdTolerance = 1e-9;  // relative
+// Largest distance a single step may move one axis: well inside the int32
+// count range (21474.83647 units), with room for a last step of 1.5 cycles.
+inline constexpr double kMaxStepDistance = 21000.0;
+inline constexpr std::uint32_t kMaxStepDuration = 0x00FFFFFFu;  // microseconds, bits 0-23
+
+// Look-ahead.
+inline constexpr double kCornerSpeedNoLimit = 10000.0;  // per cycle
+inline constexpr double kCornerDirectionEpsilon = 1e-6;
+inline constexpr double kJunctionLengthShare = 0.9;
+inline constexpr double kBrakingLengthFactor = 3.0;
+
+// Arc angles, written as the board's planner writes them.
+inline constexpr double kArcPi = 3.14159262;
+inline constexpr double kArcTwoPi = 6.28318524;
+inline constexpr double kArcHalfPi = 1.57079631;
+inline constexpr double kArcThreeHalfPi = 4.71238893;
+inline constexpr double kArcZeroGuard = 1e-6;
+// ---------------------------------------------------------------- axis parameters
+inline constexpr std::uint32_t kFunSetAxisParameter = 0x10050012;
+inline constexpr std::uint32_t kFunParameterMode = 0x10050061;
+inline constexpr std::uint32_t kFunParam2b = 0x10050076;
+inline constexpr std::uint32_t kFunParam2c = 0x10050077;
+inline constexpr std::uint32_t kFunParam2d = 0x10050078;
+inline constexpr std::uint32_t kFunParam2e = 0x10050079;
+inline constexpr std::uint32_t kFunParam2f = 0x1005007a;
+inline constexpr std::uint32_t kFunParam30 = 0x1005007c;
+
+inline constexpr std::uint32_t kCmdParameterMode = 0x102a0001;  // printed by the refusal of id 36
+inline constexpr std::uint32_t kCmdParam2b = 0x102b0001;
+inline constexpr std::uint32_t kCmdParam2c = 0x102c0001;
+inline constexpr std::uint32_t kCmdParam2d = 0x102d0001;
+inline constexpr std::uint32_t kCmdParam2e = 0x102e0001;
+inline constexpr std::uint32_t kCmdParam2f = 0x102f0001;
+inline constexpr std::uint32_t kCmdStoreParameters = 0x10320001;
+
+inline constexpr char kMsgModeParameter[] = "CMD=0x%x, FUN=0x%x, mode Parameter error";
+
+// The store command: object 0x1010 sub-index 1 with the signature "save".
+inline constexpr std::uint32_t kStoreObject = 0x1010;
+inline constexpr std::uint32_t kStoreSubIndex = 1;
+inline constexpr std::uint32_t kStoreSignature = 0x65766173;
+// Word 7 of the drive-object and store requests.
+inline constexpr std::uint32_t kDriveObjectWord7 = 8;
+
+// Parameter ids with a host copy, the capped id and its cap, the ids sent
+// per board cycle, the ids with a limit.
+inline constexpr int kParamMaxVelocity = 9;
+inline constexpr int kParamKept13 = 13;
+inline constexpr int kParamKept15 = 15;
+inline constexpr int kParamCapped = 20;
+inline constexpr int kParamCap = 21;
+inline constexpr int kParamPerCycleA = 22;
+inline constexpr int kParamPerCycleB = 42;
+inline constexpr int kParamLimitedA = 24;
+inline constexpr int kParamLimitedB = 25;
+inline constexpr int kParamMode = 36;
+inline constexpr double kParamLimit = 300.0;      // ids 24 and 25
+inline constexpr double kParamModeLimit = 37.0;   // id 36
+inline constexpr int kParamDriveFirst = 26;       // 26-28: 0x102b0001-0x102d0001
+inline constexpr int kParamSwitchFirst = 29;      // 29-31: 0x102f0001
+inline constexpr int kParamStoreFirst = 32;       // 32-34: 0x102e0001
+inline constexpr int kParamSwitch = 35;           // 0x10300001
+
+inline constexpr int kErrDriveAbort = -9;          // drive-object writes the board answers with 6729
+inline constexpr int kParamWaitRounds = 100;
+inline constexpr std::uint32_t kParamWaitSleepMs = 30;
+
+// ---------------------------------------------------------------- file jobs
+inline constexpr std::uint32_t kCmdDownloadFile = 0x40100001;
+inline constexpr std::uint32_t kCmdUploadFile = 0x40110001;
+inline constexpr std::uint32_t kFunDownloadFile = 0x10050053;
+inline constexpr std::uint32_t kFunUploadFile = 0x10050054;
+inline constexpr std::uint32_t kFunFileStep = 0x10040026;
+inline constexpr int kFileTypeBoard = 1;
+// Results of a job whose first transfer step failed (besides -7, a register
+// access of the transfer).
+inline constexpr int kErrFileSaveMissing = -8;
+inline constexpr int kErrFileStatus = -9;
+inline constexpr int kErrFileTimeout = -10;
+inline constexpr int kErrFileAccess = -11;
+inline constexpr int kErrFileOther = -12;
+inline constexpr char kFileJobDirectory[] = "/mmc1:2";
+// The export's wait for an early failure of its job.
+inline constexpr int kFileEarlyResultRounds = 10;
+inline constexpr std::uint32_t kFileEarlyResultSleepMs = 5;
+
+inline constexpr char kMsgOpenFileTimeout[] = "CMD=0x%x, FUN=0x%x, Open file timeout";
+inline constexpr char kMsgEnterDirectoryTimeout[] = "CMD=0x%x, FUN=0x%x, Enter directory timeout";
+inline constexpr char kMsgCloseFileError[] = "CMD=0x%x, FUN=0x%x, Close file error";
+inline constexpr char kMsgFileLengthZero[] = "CMD=0x%x, FUN=0x%x, COMM return filelen is 0";
+inline constexpr char kMsgFileRegisterError[] = "CMD=0x%x, FUN=0x%x, Read/Write register error";
+inline constexpr char kMsgSaveFileMissing[] = "CMD=0x%x, FUN=0x%x, Save file not exist";
+inline constexpr char kMsgOtherPk[] = "CMD=0x%x, FUN=0x%x, other pk error";
+inline constexpr char kMsgOtherPkCode[] = "CMD=0x%x, FUN=0x%x, other pk error = %d";
+inline constexpr char kMsgStatusRegisterError[] = "CMD=0x%x, FUN=0x%x, Read Status register error";
+inline constexpr char kMsgCommunicationTimeout[] = "CMD=0x%x, FUN=0x%x, Communication timeout";
+inline constexpr char kMsgFileError[] = "CMD=0x%x, FUN=0x%x, Read/Write file error";
+
 }  // namespace mc

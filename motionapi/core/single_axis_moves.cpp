@@ -58,7 +58,7 @@ int DeliverAsync(McImmCmdBlock &block, std::uint32_t index, std::uint32_t fun, s
 // The velocity replaced by the axis's maximum when it exceeds it by more
 // than the dead band.
 double CapToAxisMaximum(std::uint32_t index, double velocity) {
-    double maximum = g_SlaveTable[index].keptParam9;
+    double maximum = McKeptParameter(index, mc::kParamMaxVelocity);
     return velocity - maximum > mc::kCountDeadband ? maximum : velocity;
 }
 

@@ -68,6 +68,7 @@ void StackTest::SetUp() {
     board_->board().set_firmware_defaults(firmware());
     qax_test::CardhostOptions options;
     options.use_current_run_dir = true;
+    options.config_text = cardhost_config();
     server_ = std::make_unique<qax_test::CardhostRun>(options);
     ASSERT_TRUE(server_->ok()) << server_->error();  // and its service shown as running
 }
@@ -132,7 +133,16 @@ struct FakeCalls {
         if (returned != nullptr) *returned = outLen;
         return 0;
     }
-    static int ChannelCmd(int, const void *, std::uint32_t, void *, std::uint32_t, std::uint32_t *) { return 0; }
+    static int ChannelCmd(int link, const void *in, std::uint32_t inLen, void *, std::uint32_t, std::uint32_t *) {
+        if (c().channel_cmd_failures.load() > 0) {
+            c().channel_cmd_failures--;
+            return -2;
+        }
+        std::lock_guard<std::mutex> guard(c().lock_);
+        const auto *bytes = static_cast<const std::uint8_t *>(in);
+        c().channel_commands_.push_back({link, std::vector<std::uint8_t>(bytes, bytes + inLen)});
+        return 0;
+    }
     static int RegisterPermission(int) { return c().permission_result.load(); }
     static int GetVariable(int id, void *buffer, int bufferLen) {
         std::lock_guard<std::mutex> guard(c().lock_);
@@ -203,6 +213,11 @@ FakeComm::FakeComm() : log_block_(704, 0) {
         FakeCalls::GetServerInfo, FakeCalls::StartCardECLR,
         FakeCalls::StopCardECLR,  FakeCalls::ReadCardECLRStatus,
         FakeCalls::LogBufData,
+        // File transfer: the board's transfer cannot be opened.
+        [] { return 4; },         [](const char *) { return 4; },
+        [](const char *, const char *, std::uint32_t *, std::uint32_t *) { return 4; },
+        [](const char *, const char *, std::uint32_t *, std::uint32_t *) { return 4; },
+        [] { return 0; },
     };
     set_register(497, 1);
     set_register(1000, 1000);
@@ -228,6 +243,11 @@ std::uint32_t FakeComm::get_register(std::uint32_t index) {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = registers_.find(index);
     return it == registers_.end() ? 0 : it->second;
+}
+
+std::vector<FakeComm::ChannelCommand> FakeComm::channel_commands() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return channel_commands_;
 }
 
 void FakeComm::set_variable(int id, const void *data, std::size_t size) {

@@ -46,6 +46,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
     virtual vboard::FirmwareDefaults firmware() const { return {}; }
+    // The server's machine configuration.
+    virtual std::string cardhost_config() const { return qax_test::kCardhostTestConfig; }
 
     vboard::VirtualBoard &board() { return board_->board(); }
     cardhost::Server &server() { return server_->server(); }
@@ -81,6 +83,13 @@ public:
     std::atomic<int> init_calls{0};
     std::atomic<int> exit_calls{0};
     std::atomic<int> sync_calls{0};
+    std::atomic<int> channel_cmd_failures{0};  // the next this many channel commands fail
+
+    struct ChannelCommand {
+        int link = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::vector<ChannelCommand> channel_commands();
 
     void set_register(std::uint32_t index, std::uint32_t value);
     std::uint32_t get_register(std::uint32_t index);
@@ -98,6 +107,7 @@ private:
     std::map<int, std::vector<std::uint8_t>> variables_;
     std::vector<std::uint8_t> log_block_;
     std::vector<std::uint8_t> card_log_ = std::vector<std::uint8_t>(124, 0);
+    std::vector<ChannelCommand> channel_commands_;
     McCommCalls calls_{};
 };
 

@@ -14,6 +14,7 @@
 #include "core/connection.h"
 #include "motion_fixture.h"
 #include "motionapi.h"
+#include "request_recorder.h"
 #include "vboard/motion_model.h"
 
 namespace motion_test {
@@ -29,104 +30,6 @@ constexpr std::uint32_t kAxis = 2;   // axis number under test
 constexpr std::uint32_t kIndex = 1;  // its internal index
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// Requests as the communication layer got them, and the reply data of the
-// synchronous ones.
-struct Recorder {
-    std::mutex lock;
-    std::vector<std::vector<std::uint8_t>> async;
-    std::vector<std::vector<std::uint8_t>> sync;
-    std::vector<std::uint32_t> replyWords;  // words 5.. of every synchronous reply
-    McCommCalls fake{};
-    McCommCalls mine{};
-};
-Recorder *g_recorder = nullptr;
-
-int RecordChannel(int channel, const void *in, std::uint32_t inLen, void *out, std::uint32_t outLen,
-                  std::uint32_t *returned) {
-    {
-        std::lock_guard guard(g_recorder->lock);
-        const auto *bytes = static_cast<const std::uint8_t *>(in);
-        g_recorder->async.emplace_back(bytes, bytes + inLen);
-    }
-    return g_recorder->fake.ChannelCmd(channel, in, inLen, out, outLen, returned);
-}
-
-int RecordSync(const void *in, std::uint32_t inLen, void *out, std::uint32_t outLen, std::uint32_t *returned) {
-    std::vector<std::uint32_t> reply;
-    {
-        std::lock_guard guard(g_recorder->lock);
-        const auto *bytes = static_cast<const std::uint8_t *>(in);
-        g_recorder->sync.emplace_back(bytes, bytes + inLen);
-        reply = g_recorder->replyWords;
-    }
-    int r = g_recorder->fake.SyncImmediateCmd(in, inLen, out, outLen, returned);
-    if (r == 0 && out != nullptr && !reply.empty() && outLen >= 20 + 4 * reply.size()) {
-        std::memcpy(static_cast<std::uint8_t *>(out) + 20, reply.data(), 4 * reply.size());
-    }
-    return r;
-}
-
-// The text of the mark's one line, or a note of how many there were.
-std::string only_text(const JournalMark &mark) {
-    auto lines = mark.lines();
-    return lines.size() == 1 ? lines[0].text : "lines: " + std::to_string(lines.size());
-}
-
-std::uint32_t Word(const std::vector<std::uint8_t> &request, std::size_t k) {
-    std::uint32_t w = 0;
-    if (request.size() >= 4 * (k + 1)) std::memcpy(&w, request.data() + 4 * k, 4);
-    return w;
-}
-
-// One parameter field of a request, from word 5 on.
-struct Field {
-    enum Kind { u32, i32, i64, f64 } kind;
-    double value;
-};
-Field U(std::uint32_t v) { return {Field::u32, static_cast<double>(v)}; }
-Field I(std::int32_t v) { return {Field::i32, static_cast<double>(v)}; }
-Field L(std::int64_t v) { return {Field::i64, static_cast<double>(v)}; }
-Field D(double v) { return {Field::f64, v}; }
-
-// Checks the fields from word 5 on and the request's length.
-void ExpectFields(const std::vector<std::uint8_t> &request, const std::vector<Field> &fields) {
-    std::size_t offset = 20;
-    for (std::size_t f = 0; f < fields.size(); ++f) {
-        SCOPED_TRACE(testing::Message() << "field " << f);
-        const Field &field = fields[f];
-        const std::size_t size = field.kind == Field::i64 || field.kind == Field::f64 ? 8 : 4;
-        ASSERT_LE(offset + size, request.size());
-        switch (field.kind) {
-        case Field::u32: {
-            std::uint32_t v = 0;
-            std::memcpy(&v, request.data() + offset, 4);
-            EXPECT_EQ(v, static_cast<std::uint32_t>(field.value));
-            break;
-        }
-        case Field::i32: {
-            std::int32_t v = 0;
-            std::memcpy(&v, request.data() + offset, 4);
-            EXPECT_EQ(v, static_cast<std::int32_t>(field.value));
-            break;
-        }
-        case Field::i64: {
-            std::int64_t v = 0;
-            std::memcpy(&v, request.data() + offset, 8);
-            EXPECT_EQ(v, static_cast<std::int64_t>(field.value));
-            break;
-        }
-        case Field::f64: {
-            double v = 0;
-            std::memcpy(&v, request.data() + offset, 8);
-            EXPECT_DOUBLE_EQ(v, field.value);
-            break;
-        }
-        }
-        offset += size;
-    }
-    EXPECT_EQ(offset, request.size()) << "request length";
-}
 
 // Axes 1..3 at indices 0..2, enabled and idle, of a type that takes every
 // command here; write permission; a 1 ms cycle.
@@ -145,16 +48,10 @@ protected:
             g_SlaveTable[a].productCode = kProductFull;
             comm().set_register(kStateBase + kBlock * a, 0xF01);
         }
-        recorder_.fake = McComm();
-        recorder_.mine = recorder_.fake;
-        recorder_.mine.ChannelCmd = RecordChannel;
-        recorder_.mine.SyncImmediateCmd = RecordSync;
-        g_recorder = &recorder_;
-        McSetCommCalls(&recorder_.mine);
+        recorder_ = std::make_unique<RequestRecorder>();
     }
     void TearDown() override {
-        McSetCommCalls(nullptr);
-        g_recorder = nullptr;
+        recorder_.reset();
         platform::close_mutex(g_hCmdMutex.exchange(platform::kNoMutex));
         for (McAxisRecord &r : g_AxisRecords) r.ResetAssignment();
         std::memset(g_SlaveTable, 0, sizeof g_SlaveTable);
@@ -163,23 +60,10 @@ protected:
         FakeCommTest::TearDown();
     }
 
-    std::vector<std::vector<std::uint8_t>> async_requests() {
-        std::lock_guard guard(recorder_.lock);
-        return recorder_.async;
-    }
-    std::vector<std::vector<std::uint8_t>> sync_requests() {
-        std::lock_guard guard(recorder_.lock);
-        return recorder_.sync;
-    }
-    void clear_requests() {
-        std::lock_guard guard(recorder_.lock);
-        recorder_.async.clear();
-        recorder_.sync.clear();
-    }
-    void set_reply(std::vector<std::uint32_t> words) {
-        std::lock_guard guard(recorder_.lock);
-        recorder_.replyWords = std::move(words);
-    }
+    std::vector<RequestBytes> async_requests() { return recorder_->async(); }
+    std::vector<RequestBytes> sync_requests() { return recorder_->sync(); }
+    void clear_requests() { recorder_->clear(); }
+    void set_reply(std::vector<std::uint32_t> words) { recorder_->set_reply(std::move(words)); }
     void status(std::uint32_t a, std::uint32_t v) { comm().set_register(kStatusBase + kBlock * a, v); }
     static bool any_flag_set() {
         for (const McAxisRecord &r : g_AxisRecords) {
@@ -191,7 +75,7 @@ protected:
     }
 
 private:
-    Recorder recorder_;
+    std::unique_ptr<RequestRecorder> recorder_;
 };
 
 // ---------------------------------------------------------------- requests

@@ -53,10 +53,11 @@ int thread_count() {
     return count;
 }
 
-// The kernel may list a joined thread for a moment longer.
+// The kernel may list a joined thread for a moment longer (much longer on a
+// loaded machine): poll for up to two seconds; a settled count returns at once.
 int settled_thread_count(int expected) {
     int count = thread_count();
-    for (int i = 0; i < 200 && count != expected; ++i) {
+    for (int i = 0; i < 2000 && count != expected; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         count = thread_count();
     }

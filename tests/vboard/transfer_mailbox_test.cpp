@@ -196,6 +196,51 @@ TEST_F(TransferMailbox, NamesThatEscapeTheStoreAreRefused) {
     EXPECT_EQ(file(longest), pattern(5));
 }
 
+TEST_F(TransferMailbox, TheStorageVolumeIsADirectoryOfTheStore) {
+    const std::string volume = vboard::kStorageVolumeDirectory;
+    EXPECT_TRUE(fs::is_directory(store() / volume)) << "there from the start";
+    EXPECT_EQ(post(name_only_packet(10, vboard::kStorageVolume)), 0u);
+    EXPECT_EQ(send("in.bin", pattern(700)), 0u);
+    EXPECT_EQ(file(volume + "/in.bin"), pattern(700));
+
+    // Names under the volume resolve from any current directory.
+    EXPECT_EQ(post(name_only_packet(10, "")), 0u);
+    EXPECT_EQ(post(named_packet(18, "/mmc1:2/sub")), 0u);
+    EXPECT_TRUE(fs::is_directory(store() / volume / "sub"));
+    ASSERT_EQ(post(named_packet(11, "/mmc1:2/in.bin")), 0u);
+    EXPECT_EQ(word_at(reply(), 12), 700u);
+    ASSERT_EQ(post(bare_packet(15)), 0u);
+
+    const std::string refused[] = {"/mmc1:2/../x", "/mmc1:3", "/mmc1:2x", "/mmc1:2/a:b", "/MMC1:2", "mmc1:2"};
+    for (const std::string &name : refused) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(post(name_only_packet(10, name)), vboard::kMailboxBadName);
+        EXPECT_EQ(post(named_packet(7, name)), vboard::kMailboxBadName);
+    }
+    EXPECT_EQ(busy(), 0u);
+}
+
+TEST_F(TransferMailbox, ATransferTheHostLeavesEndsAfterTheIdleCycles) {
+    put_file("x", pattern(2000));
+    ASSERT_EQ(post(named_packet(11, "x")), 0u);
+    ASSERT_EQ(post(bare_packet(13)), 0u);
+    board().advance(vboard::kTransferIdleCycles - 1);
+    EXPECT_EQ(busy(), 1u);
+    ASSERT_EQ(post(bare_packet(13)), 0u) << "the host is back: the count starts again";
+    board().advance(vboard::kTransferIdleCycles - 1);
+    EXPECT_EQ(busy(), 1u);
+    board().advance(1);
+    EXPECT_EQ(busy(), 0u);
+    EXPECT_EQ(post(bare_packet(13)), vboard::kMailboxOutOfOrder);
+
+    // A send left half-way ends alike and writes nothing.
+    ASSERT_EQ(post(named_packet(7, "y")), 0u);
+    ASSERT_EQ(post(block_packet(1, 2, pattern(512))), 0u);
+    board().advance(vboard::kTransferIdleCycles);
+    EXPECT_EQ(busy(), 0u);
+    EXPECT_FALSE(fs::exists(store() / "y"));
+}
+
 TEST_F(TransferMailbox, ScriptedResultsReplaceTheCommand) {
     board().script_mailbox_results(Mailbox::transfer, 7, {1, 8});
     EXPECT_EQ(post(named_packet(7, "f")), 1u);

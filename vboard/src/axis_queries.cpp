@@ -22,6 +22,7 @@ constexpr std::uint32_t kCmdStartGetSdo = 0x40170001;
 constexpr std::uint32_t kCmdGetPdo = 0x401d0001;
 constexpr std::uint32_t kCmdSetPdo = 0x401e0001;
 constexpr std::uint32_t kCmdGetParameter = 0x10020000;
+constexpr std::uint32_t kCmdSetParameter = 0x10030000;
 constexpr std::uint32_t kCmdSetPosition = 0x10140000;
 constexpr std::uint32_t kCmdTouchProbe = 0x100e0000;
 constexpr std::uint32_t kCmdStopTouchProbe = 0x100f0000;
@@ -32,7 +33,8 @@ constexpr std::array kCommands = {kCmdSetDigitalOutputs, kCmdGetDigitalOutputs, 
                                   kCmdGetAnalogInput,    kCmdStartSetSdo,       kCmdSdoStatus,
                                   kCmdStartGetSdo,       kCmdGetPdo,            kCmdSetPdo,
                                   kCmdGetParameter,      kCmdSetPosition,       kCmdTouchProbe,
-                                  kCmdStopTouchProbe,    kCmdTouchProbeStatus,  kCmdTorqueLimit};
+                                  kCmdStopTouchProbe,    kCmdTouchProbeStatus,  kCmdTorqueLimit,
+                                  kCmdSetParameter};
 
 // Words of the request: 4 the axis index, 5 on the parameters.
 constexpr std::size_t kTargetWord = 4;
@@ -191,6 +193,14 @@ struct AxisQueries::State {
                 count = read_pair(registers, register_of(axis, kVelocity));
             }
             put_i64(reply, 5, count);
+            return 0;
+        }
+        case kCmdSetParameter: {
+            // The last count of each id; the query above answers it.
+            if (!has(3)) return kAxisQueryShortRequest;
+            const std::pair key{axis, request[5]};
+            if (!parameters.contains(key) && parameters.size() >= kAxisQueryMaxObjects) return kAxisQueryStoreFull;
+            parameters[key] = request_i64(request, 6);
             return 0;
         }
         case kCmdSetPosition: {

@@ -86,6 +86,9 @@ struct BoardCore {
     void ring_doorbell(Mailbox mailbox);
     std::uint16_t immediate_packet(std::uint32_t type, std::span<const std::uint8_t> packet);
     std::uint16_t transfer_packet(std::uint32_t command, std::span<const std::uint8_t> packet);
+    // Board cycles passing for the transfer: one the host left alone for
+    // kTransferIdleCycles ends.
+    void transfer_cycles(std::uint32_t cycles);
     // Whether `fault` is due for this answer of `mailbox` (consumed).
     bool take_mailbox_fault(Mailbox mailbox, MailboxFault fault);
     std::uint32_t mailbox_first(Mailbox mailbox) const;
@@ -106,6 +109,8 @@ struct BoardCore {
     std::map<std::uint32_t, ScriptedReply> scripts;
     std::map<std::uint32_t, VirtualBoard::CommandHandler> handlers;
     std::map<std::string, VirtualBoard::CycleHandler> cycle_handlers;
+    std::map<int, VirtualBoard::ChannelHandler> channel_handlers;
+    std::map<std::string, VirtualBoard::CommandObserver> command_observers;
     std::array<std::vector<std::vector<std::uint8_t>>, constants::kLinkChannelCount> channel_inputs;
     std::uint64_t parameter = 0;
     std::vector<std::uint32_t> command_words;  // scratch for one command, kept to avoid allocation

@@ -2,7 +2,10 @@
 
 #include <fstream>
 #include <random>
+#include <string_view>
 #include <system_error>
+
+#include "vboard/vboard.h"
 
 namespace vboard {
 namespace fs = std::filesystem;
@@ -49,6 +52,8 @@ FileStore::FileStore(const std::string &root) {
     fs::path canonical = fs::weakly_canonical(root_, error);
     if (!error) root_ = canonical;
     current_ = root_;
+    // The board's storage volume is always there.
+    if (!root_.empty()) fs::create_directory(root_ / kStorageVolumeDirectory, error);
 }
 
 FileStore::~FileStore() {
@@ -64,14 +69,25 @@ std::optional<fs::path> FileStore::resolve(std::string_view name) const {
     for (char &c : text) {
         if (c == '\\') c = '/';
     }
-    if (text.front() == '/' || text.find(':') != std::string::npos) return std::nullopt;
+    // The volume's name is the one absolute name: it stands for its
+    // directory of the store, and the rest of the name resolves below it.
+    fs::path base = current_;
+    const std::string_view volume = kStorageVolume;
+    if (text.compare(0, volume.size(), volume) == 0 && (text.size() == volume.size() || text[volume.size()] == '/')) {
+        base = root_ / kStorageVolumeDirectory;
+        text.erase(0, volume.size());
+        while (!text.empty() && text.front() == '/') text.erase(0, 1);
+    } else if (text.front() == '/') {
+        return std::nullopt;
+    }
+    if (text.find(':') != std::string::npos) return std::nullopt;
     const fs::path relative(text);
     if (relative.has_root_path()) return std::nullopt;
     for (const fs::path &part : relative) {
         if (part == "..") return std::nullopt;
     }
     std::error_code error;
-    fs::path full = fs::weakly_canonical(current_ / relative, error);
+    fs::path full = fs::weakly_canonical(text.empty() ? base : base / relative, error);
     if (error || !within(root_, full) || full == root_) return std::nullopt;
     return full;
 }

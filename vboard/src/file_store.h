@@ -1,6 +1,9 @@
 // The board's file store: a directory on the host, with a current directory
 // inside it. Board names are relative paths within the store; names that are
-// absolute, hold a ".." part or lead out of the store are refused.
+// absolute, hold a ".." part or lead out of the store are refused, except
+// those that start with the board's storage volume (kStorageVolume), which
+// name the volume's directory of the store (kStorageVolumeDirectory) and
+// what lies below it.
 #pragma once
 
 #include <cstdint>

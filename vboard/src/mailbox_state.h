@@ -40,6 +40,7 @@ struct TransferState {
     std::vector<std::uint8_t> data;  // received so far (send) or the whole file (receive)
     std::uint32_t blocks_done = 0;
     std::size_t offset = 0;          // bytes handed out (receive)
+    std::uint32_t idle_cycles = 0;   // board cycles since the host's last transfer packet
 };
 
 }  // namespace vboard

@@ -20,6 +20,8 @@
 
 #include "machine_file.h"
 #include "vboard/axis_queries.h"
+#include "vboard/channel_queues.h"
+#include "vboard/drive_objects.h"
 #include "vboard/machine.h"
 #include "vboard/motion_model.h"
 #include "vboard/vboard.h"
@@ -88,17 +90,22 @@ std::string default_run_dir() {
 // place: a model takes what it needs of `machine` here.
 class BoardModels {
 public:
-    BoardModels(vboard::VirtualBoard &board, const vboard::Machine &machine) : motion_(board), queries_(board) {
+    BoardModels(vboard::VirtualBoard &board, const vboard::Machine &machine)
+        : motion_(board), queries_(board), drive_objects_(board), channels_(board) {
         vboard::FirmwareDefaults defaults = board.firmware_defaults();
         defaults.cycle_period_us = machine.cycle_period_us;
         defaults.ecat_state = machine.ecat_running ? kEcatOperational : kEcatStopped;
         board.set_firmware_defaults(defaults);
         motion_.set_axis_count(static_cast<std::uint32_t>(machine.axes.size()));
+        for (const vboard::MachineGroup &group : machine.groups) channels_.set_group_axes(group.number, group.axis_indices);
     }
 
 private:
     vboard::MotionModel motion_;
     vboard::AxisQueries queries_;
+    // The drives' parameter objects, their store and the drive's switch.
+    vboard::DriveObjects drive_objects_;
+    vboard::ChannelQueues channels_;  // the path channels, link channels 2-5
 };
 
 // Runs the firmware models in real time, one board cycle per cycle period,

@@ -170,6 +170,10 @@ std::int32_t BoardCore::answer_command(std::span<const std::uint32_t> request, s
                                        bool synchronous) {
     if (request.empty()) return 0;
     const std::uint32_t word = request[0];
+    if (synchronous && !command_observers.empty()) {
+        RegisterView view(registers);
+        for (auto &[key, observer] : command_observers) observer(view, request);
+    }
     if (synchronous) {
         auto script = scripts.find(word);
         if (script != scripts.end()) {
@@ -210,6 +214,12 @@ RequestOutcome BoardCore::channel_command(int link_channel, std::span<const std:
                                           std::uint32_t /*output_capacity*/, std::span<std::uint8_t> /*output*/) {
     channel_inputs[static_cast<std::size_t>(link_channel - constants::kFirstLinkChannel)].emplace_back(input.begin(),
                                                                                                        input.end());
+    auto model = channel_handlers.find(link_channel);
+    if (model != channel_handlers.end()) {
+        RegisterView view(registers);
+        if (!model->second(view, input)) return failed(constants::kErrorInvalidParameter);
+        return {0, static_cast<std::uint32_t>(input.size())};
+    }
     load_command_words(input);
     answer_command(command_words, {}, false);
     return {0, static_cast<std::uint32_t>(input.size())};

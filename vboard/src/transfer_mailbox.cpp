@@ -48,7 +48,20 @@ std::uint32_t block_count(std::size_t size) {
 
 }  // namespace
 
+void BoardCore::transfer_cycles(std::uint32_t cycles) {
+    if (transfer.kind == TransferState::Kind::none) return;
+    // Counted up to the limit only, so no sum wraps.
+    transfer.idle_cycles += std::min(cycles, kTransferIdleCycles - transfer.idle_cycles);
+    // The host gave up (a failed receive step sends no end packet): without
+    // this end the board would stay busy and refuse every later transfer.
+    if (transfer.idle_cycles >= kTransferIdleCycles) {
+        transfer = {};
+        registers[kTransferBusyRegister] = 0;
+    }
+}
+
 std::uint16_t BoardCore::transfer_packet(std::uint32_t command, std::span<const std::uint8_t> packet) {
+    transfer.idle_cycles = 0;  // the host is still there
     const std::uint32_t total = expected_total(command);
     if (total == 0) return kMailboxUnknownCommand;
     if (packet.size() != total) return kMailboxBadPacket;

@@ -157,6 +157,24 @@ void VirtualBoard::set_command_handler(std::uint32_t command_word, CommandHandle
     }
 }
 
+void VirtualBoard::set_channel_handler(int link_channel, ChannelHandler handler) {
+    std::lock_guard lock(impl_->mutex);
+    if (handler) {
+        impl_->channel_handlers[link_channel] = std::move(handler);
+    } else {
+        impl_->channel_handlers.erase(link_channel);
+    }
+}
+
+void VirtualBoard::set_command_observer(const std::string &key, CommandObserver observer) {
+    std::lock_guard lock(impl_->mutex);
+    if (observer) {
+        impl_->command_observers[key] = std::move(observer);
+    } else {
+        impl_->command_observers.erase(key);
+    }
+}
+
 // ---------------------------------------------------------------- mailboxes
 
 void VirtualBoard::inject_mailbox_fault(Mailbox mailbox, MailboxFault fault, int times) {
@@ -236,8 +254,15 @@ private:
 void VirtualBoard::advance(std::uint32_t cycles) {
     std::lock_guard lock(impl_->mutex);
     impl_->board_tick += cycles;
+    impl_->transfer_cycles(cycles);
     CycleRegisters view(impl_->registers);
     for (auto &[key, handler] : impl_->cycle_handlers) handler(view, cycles);
+}
+
+void VirtualBoard::update_registers(const std::function<void(Registers &registers)> &change) {
+    std::lock_guard lock(impl_->mutex);
+    CycleRegisters view(impl_->registers);
+    change(view);
 }
 
 void VirtualBoard::set_cycle_handler(const std::string &key, CycleHandler handler) {

@@ -1,7 +1,7 @@
 // Firmware answers to the per-axis queries and settings outside a motion:
 // drive digital outputs and inputs, the analog input, drive objects by SDO
-// and PDO, the axis parameter query, setting the axis position, the touch
-// probe and the torque limit. Installed on a board as command handlers;
+// and PDO, the axis parameter command and query, setting the axis position,
+// the touch probe and the torque limit. Installed on a board as command handlers;
 // a scripted reply (VirtualBoard::script_reply) still wins over them.
 //
 // Values are kept per internal axis index 0..31; an index of 32 or more in
@@ -20,8 +20,8 @@ namespace vboard {
 inline constexpr std::int32_t kAxisQueryBadAxis = 57;
 // Result word of a request shorter than its command needs.
 inline constexpr std::int32_t kAxisQueryShortRequest = 58;
-// Result word of an SDO or PDO write to a new object once the board holds
-// kAxisQueryMaxObjects of that kind.
+// Result word of an SDO, PDO or parameter write to a new object once the
+// board holds kAxisQueryMaxObjects of that kind.
 inline constexpr std::int32_t kAxisQueryStoreFull = 59;
 inline constexpr std::size_t kAxisQueryMaxObjects = 4096;
 
@@ -64,8 +64,9 @@ public:
     void set_pdo_value(std::uint32_t axis, std::uint32_t index, std::uint32_t sub, std::uint32_t value);
     std::uint32_t pdo_value(std::uint32_t axis, std::uint32_t index, std::uint32_t sub) const;
 
-    // Axis parameter `id` as a signed count. Ids 10 and 18 answer from the
-    // axis's velocity and position registers unless set here.
+    // Axis parameter `id` as a signed count, as set here or by the host's
+    // parameter command 0x10030000. Ids 10 and 18 answer from the axis's
+    // velocity and position registers unless set.
     void set_parameter(std::uint32_t axis, std::uint32_t id, std::int64_t count);
 
     // The touch probe's latched status and position count.

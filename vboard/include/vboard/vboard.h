@@ -85,6 +85,14 @@ inline constexpr std::uint16_t kMailboxBadCheck = 55;      // size or check valu
 inline constexpr std::uint16_t kMailboxUnknownCommand = 56;
 inline constexpr std::uint16_t kMailboxNoResultYet = 5;
 
+// The board's storage volume, the one absolute name of the file store, and
+// the directory of the store that holds it.
+inline constexpr char kStorageVolume[] = "/mmc1:2";
+inline constexpr char kStorageVolumeDirectory[] = "mmc1_2";
+// A transfer that sees no packet from the host for this many board cycles
+// is abandoned: the board ends it, so register 0xD0 reads 0 again.
+inline constexpr std::uint32_t kTransferIdleCycles = 2000;
+
 // What the firmware restores after the host's full reset (and holds from
 // the start): the values the host reads back at start-up.
 struct FirmwareDefaults {
@@ -173,6 +181,21 @@ public:
         std::function<std::int32_t(Registers &registers, std::span<const std::uint32_t> request,
                                    std::span<std::uint32_t> reply_data)>;
     void set_command_handler(std::uint32_t command_word, CommandHandler handler);
+
+    // A firmware model of a link channel (2..10): it receives every command
+    // on that channel (bytes as sent, after recording) in place of the
+    // command-word handlers, with the register lock held; false fails the
+    // request (invalid parameter). An empty handler removes it.
+    using ChannelHandler = std::function<bool(Registers &registers, std::span<const std::uint8_t> command)>;
+    void set_channel_handler(int link_channel, ChannelHandler handler);
+    // Sees every synchronous immediate command before it is answered (by a
+    // script, a handler or the firmware), with the register lock held. One
+    // per key; an empty observer removes the key's.
+    using CommandObserver = std::function<void(Registers &registers, std::span<const std::uint32_t> request)>;
+    void set_command_observer(const std::string &key, CommandObserver observer);
+    // Runs `change` with the register lock held (a read-modify-write that
+    // the host's requests cannot interleave).
+    void update_registers(const std::function<void(Registers &registers)> &change);
 
     // ------------------------------------------------------------ mailboxes
     // Makes the next `times` answers of `mailbox` (times < 0: all of them)
