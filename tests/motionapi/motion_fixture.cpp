@@ -273,8 +273,17 @@ void FakeComm::set_log_modules(int count) {
     }
 }
 
+// Sleeps return at once; the command mutex's wait (100 ms) keeps its real
+// length: the poll thread may hold the mutex that long on a loaded machine
+// (under wine above all), and no test waits for that wait to run out.
+qax_test::TestClock::Options fake_comm_clock() {
+    qax_test::TestClock::Options options;
+    options.real_lock_wait_cap_ms = 100;
+    return options;
+}
+
 void FakeCommTest::SetUp() {
-    clock_ = std::make_unique<qax_test::TestClock>();
+    clock_ = std::make_unique<qax_test::TestClock>(fake_comm_clock());
     run_dir_ = std::make_unique<qax_test::TempRunDir>();
     comm_ = std::make_unique<FakeComm>();
 }
