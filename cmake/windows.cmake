@@ -36,30 +36,72 @@ endfunction()
 
 # Components of the Windows build. The 64-bit build carries boardport, the
 # virtual board and what they and their tests need; cardhost, linkhub and
-# motionapi are 32-bit deliverables; the examples are not built for Windows.
+# motionapi are 32-bit deliverables, and the 32-bit build carries the
+# examples that run on them.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   qax_windows_default(QAX_WINDOWS_SKIP "Components left out of this Windows build"
     VALUES linkhub motionapi cardhost examples FORMER "linkhub;motionapi;cardhost;examples;vboard")
 else()
   qax_windows_default(QAX_WINDOWS_SKIP "Components left out of this Windows build"
-    VALUES examples FORMER "motionapi;examples;vboard")
+    VALUES "" FORMER "motionapi;examples;vboard")
 endif()
 list(REMOVE_ITEM QAX_COMPONENTS ${QAX_WINDOWS_SKIP})
 
-# The test folders of the other components that build (and, where wine runs
-# them, run) for Windows; they also bring tests/support into the build.
+# The test folders of the components that build (and, where wine runs them,
+# run) for Windows besides tests/windows; each runs in every Windows build
+# that carries its component. They also bring tests/support into the build.
+# Every test of these folders runs under wine unless
+# tests/windows/not-under-wine.txt names it (see tests/CMakeLists.txt).
 qax_windows_default(QAX_WINDOWS_TESTS "Test folders built for Windows besides tests/windows"
-  VALUES boardport FORMER "")
+  VALUES boardport linkhub motionapi FORMER "")
 
-# Whether this machine runs the cross-built programs under wine. Where the
-# loader cannot run (e.g. no 32-bit support in the kernel), the test programs
-# are still built, but only the static checks are registered.
-execute_process(COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} --version
-  RESULT_VARIABLE qax_wine_status OUTPUT_QUIET ERROR_QUIET TIMEOUT 60)
-if(qax_wine_status EQUAL 0)
-  set(QAX_WINDOWS_RUN_TESTS ON)
+# How this machine runs the cross-built programs: the wine loader of their
+# width itself, or, where the kernel refuses programs of that width (a
+# kernel without 32-bit support), the same loader under user-mode emulation.
+# QAX_WINE_WAY: auto (the loader first, the emulator second), direct, or
+# emulated. Where neither runs, the test programs are still built but only
+# the static checks are registered; with CI set in the environment that is
+# an error, so that a CI machine never passes without running them.
+set(QAX_WINE_WAY auto CACHE STRING "How the Windows test programs run: auto, direct or emulated")
+set_property(CACHE QAX_WINE_WAY PROPERTY STRINGS auto direct emulated)
+set(qax_wine_ways direct emulated)
+if(NOT QAX_WINE_WAY STREQUAL "auto")
+  set(qax_wine_ways ${QAX_WINE_WAY})
+endif()
+set(QAX_WINDOWS_RUN_TESTS OFF)
+set(QAX_WINE_COMMAND "")
+foreach(way IN LISTS qax_wine_ways)
+  set(command ${QAX_WINE_LOADER})
+  if(way STREQUAL "emulated")
+    if(NOT QAX_WINE_USER_EMULATOR)
+      continue()
+    endif()
+    find_program(QAX_WINE_EMULATOR_PATH NAMES ${QAX_WINE_USER_EMULATOR})
+    if(NOT QAX_WINE_EMULATOR_PATH)
+      continue()
+    endif()
+    set(command ${QAX_WINE_EMULATOR_PATH} ${QAX_WINE_LOADER})
+  endif()
+  # The loader is a program of the width itself: a kernel that refuses it
+  # fails here ("Exec format error").
+  execute_process(COMMAND ${command} --version
+    RESULT_VARIABLE qax_wine_status OUTPUT_QUIET ERROR_QUIET TIMEOUT 60)
+  if(qax_wine_status EQUAL 0)
+    set(QAX_WINDOWS_RUN_TESTS ON)
+    set(QAX_WINE_COMMAND ${command})
+    break()
+  endif()
+endforeach()
+if(QAX_WINDOWS_RUN_TESTS)
+  list(JOIN QAX_WINE_COMMAND " " qax_wine_text)
+  message(STATUS "Windows test programs run with: ${qax_wine_text}")
+  # Every test and every discovery runs its program through wine-run.
+  set(CMAKE_CROSSCOMPILING_EMULATOR /bin/bash ${QAX_WINDOWS_DIR}/wine-run ${QAX_WINE_COMMAND} --)
+elseif(DEFINED ENV{CI} AND NOT "$ENV{CI}" STREQUAL "" AND QAX_BUILD_TESTS)
+  message(FATAL_ERROR "CI: no way to run ${CMAKE_SYSTEM_PROCESSOR} Windows programs here "
+    "(tried ${QAX_WINE_LOADER}, then ${QAX_WINE_USER_EMULATOR} ${QAX_WINE_LOADER}): "
+    "install wine (wine32 for 32-bit) or qemu-user-static")
 else()
-  set(QAX_WINDOWS_RUN_TESTS OFF)
   message(STATUS "wine cannot run ${CMAKE_SYSTEM_PROCESSOR} programs here: Windows tests are built, not run")
 endif()
 

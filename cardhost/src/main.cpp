@@ -1,10 +1,14 @@
 // cardhost [--run-dir DIR] [--config FILE]: serves the card server's pipe
 // until SIGTERM or SIGINT. Started as a service it gets no arguments: the run
 // directory comes from QAX_RUN_DIR and the configuration from
-// CARDHOST_CONFIG or the machine.conf beside the executable.
+// CARDHOST_CONFIG or the machine.conf beside the executable. On Windows the
+// service manager starts it (as the communication layer installs it) and
+// stops it with its stop control.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "cardhost/config_source.h"
@@ -12,6 +16,9 @@
 #include "cardhost/server.h"
 #include "platform/platform.h"
 #include "transport.h"
+#ifdef _WIN32
+#include "service_win32.h"
+#endif
 
 namespace {
 
@@ -21,6 +28,24 @@ constexpr char kUsage[] =
     "in FILE (default $CARDHOST_CONFIG, else machine.conf beside the program, else the built-in copy)\n"
     "until SIGTERM or SIGINT.\n";
 constexpr int kExitUsage = 2;
+
+// Serves until a termination signal (or the service's stop control).
+int serve(const cardhost::ServerOptions &options, const std::function<void()> &serving) {
+    // Before any thread starts, so that only sigwait sees the signals.
+    cardhost::block_termination_signals();
+    cardhost::Server server(options);
+    std::string error;
+    if (!server.start(&error)) {
+        std::fprintf(stderr, "cardhost: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("cardhost: serving %s\n", server.address().c_str());
+    std::fflush(stdout);
+    serving();
+    cardhost::wait_for_termination();
+    server.stop();
+    return 0;
+}
 
 }  // namespace
 
@@ -52,17 +77,13 @@ int main(int argc, char **argv) {
     const std::string run_dir = platform::run_directory();
     options.files_dir = (std::filesystem::path(run_dir) / cardhost::kFilesDirName).string();
 
-    // Before any thread starts, so that only sigwait sees the signals.
-    cardhost::block_termination_signals();
-    cardhost::Server server(options);
-    std::string error;
-    if (!server.start(&error)) {
-        std::fprintf(stderr, "cardhost: %s\n", error.c_str());
-        return 1;
+#ifdef _WIN32
+    // Started by the service manager (the communication layer installs the
+    // server as a service and starts it): serve as its service.
+    if (const std::optional<int> code = cardhost::run_as_service(
+            [&](const cardhost::ServingReport &serving) { return serve(options, serving); })) {
+        return *code;
     }
-    std::printf("cardhost: serving %s\n", server.address().c_str());
-    std::fflush(stdout);
-    cardhost::wait_for_termination();
-    server.stop();
-    return 0;
+#endif
+    return serve(options, [] {});
 }

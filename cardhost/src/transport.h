@@ -42,5 +42,10 @@ void set_environment(const char *name, const std::string &value);
 // starts afterwards); wait_for_termination then returns once one arrives.
 void block_termination_signals();
 void wait_for_termination();
+#ifdef _WIN32
+// Makes wait_for_termination return, as a termination signal does (the
+// service manager's stop control).
+void request_termination();
+#endif
 
 }  // namespace cardhost

@@ -89,6 +89,14 @@ void block_termination_signals() {
     std::signal(SIGINT, on_signal);
 }
 
+void request_termination() {
+    {
+        std::lock_guard lock(g_signal_mutex);
+        g_terminate = true;
+    }
+    g_signal_cv.notify_all();
+}
+
 void wait_for_termination() {
     std::unique_lock lock(g_signal_mutex);
     while (!g_terminate) g_signal_cv.wait_for(lock, std::chrono::milliseconds(100));

@@ -1,6 +1,9 @@
 # Shared part of the mingw-w64 cross toolchains. The including file sets
-# QAX_MINGW_TRIPLE (i686-w64-mingw32 or x86_64-w64-mingw32) and
-# QAX_WINE_LOADER (the wine loader that runs programs of that width).
+# QAX_MINGW_TRIPLE (i686-w64-mingw32 or x86_64-w64-mingw32), QAX_WINE_LOADER
+# (the wine loader that runs programs of that width) and, where a kernel may
+# refuse programs of that width, QAX_WINE_USER_EMULATOR (the user-mode
+# emulator that runs the loader there). cmake/windows.cmake chooses between
+# them.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_VERSION 10)
 
@@ -24,7 +27,3 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
-# Test programs run under wine (headless; the caller sets WINEPREFIX).
-get_filename_component(qax_source_root "${CMAKE_CURRENT_LIST_DIR}/../.." ABSOLUTE)
-set(CMAKE_CROSSCOMPILING_EMULATOR "/bin/bash;${qax_source_root}/windows/wine-run;${QAX_WINE_LOADER}"
-    CACHE STRING "Runs a cross-built program under wine")

@@ -2,4 +2,5 @@
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(QAX_MINGW_TRIPLE i686-w64-mingw32)
 set(QAX_WINE_LOADER /usr/lib/wine/wine)
+set(QAX_WINE_USER_EMULATOR qemu-i386-static)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -43,6 +43,8 @@ bool file_exists(const std::string &path) {
     return stat(path.c_str(), &info) == 0;
 }
 
+std::string scoped_object_name(const std::string &name) { return name; }
+
 std::string run_directory() {
     std::optional<std::string> configured = get_env(kRunDirVariable);
     std::string path = configured && !configured->empty()

@@ -1,7 +1,5 @@
 // Mutexes as kernel mutex objects: recursive, owned by a thread, and
 // reported abandoned when the owner ended without releasing.
-#include <cstdio>
-
 #include "platform_internal.h"
 #include "win32_internal.h"
 
@@ -44,28 +42,12 @@ std::shared_ptr<MutexObject> wrap(HANDLE handle) {
     return std::make_shared<KernelMutex>(win32::UniqueHandle(handle));
 }
 
-// While a test names its own run directory, its named mutexes get a suffix
-// from that directory, so that tests running side by side do not share
-// "SyncMutex"; without QAX_RUN_DIR the name is used as it is.
-std::string scoped_name(const char *name) {
-    const std::optional<std::string> run_dir = get_env("QAX_RUN_DIR");
-    if (!run_dir || run_dir->empty()) return name;
-    std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a
-    for (const char c : *run_dir) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ULL;
-    }
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".%016llx", static_cast<unsigned long long>(hash));
-    return std::string(name) + suffix;
-}
-
 }  // namespace
 
 std::shared_ptr<MutexObject> make_unnamed_mutex() { return wrap(CreateMutexW(nullptr, FALSE, nullptr)); }
 
 std::shared_ptr<MutexObject> make_named_mutex(const char *name) {
-    const std::wstring wide = win32::widen(scoped_name(name));
+    const std::wstring wide = win32::widen(scoped_object_name(name));
     return wrap(CreateMutexW(nullptr, FALSE, wide.c_str()));
 }
 

@@ -1,5 +1,7 @@
 // Named pipes: the client (wait, open, full reads and writes) and the
-// server side that the stand-ins listen on.
+// server side that the stand-ins listen on. Pipes named "\\.\Pipe\NAME" go by
+// their scoped names (run_scope.cpp); a device path (listen_stream, the
+// virtual board's pipe) is used as it is.
 #include <algorithm>
 #include <mutex>
 
@@ -16,7 +18,14 @@ constexpr DWORD kPipeBufferBytes = 64 * 1024;
 
 class PipeStream final : public Stream {
 public:
-    PipeStream(UniqueHandle pipe, bool overlapped) : pipe_(std::move(pipe)), overlapped_(overlapped) {}
+    PipeStream(UniqueHandle pipe, bool overlapped) : pipe_(std::move(pipe)), overlapped_(overlapped) {
+        if (overlapped_) {
+            // One event per direction for the stream's life: making one per
+            // transfer costs a fifth of an exchange's time under wine.
+            read_done_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            write_done_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        }
+    }
 
     bool write(const void *data, std::uint32_t len, std::uint32_t *done) override {
         return transfer(const_cast<void *>(data), len, done, true);
@@ -36,12 +45,12 @@ private:
             return ok != FALSE;
         }
         OVERLAPPED request{};
-        UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        const UniqueHandle &event = writing ? write_done_ : read_done_;
         if (!event.valid()) {
-            set_error_from_system();
+            set_last_error(kErrorNotEnoughMemory);  // the event could not be made
             return false;
         }
-        request.hEvent = event.get();
+        request.hEvent = event.get();  // reset by the read or write that starts
         BOOL ok = writing ? WriteFile(pipe_.get(), at, want, nullptr, &request)
                           : ReadFile(pipe_.get(), at, want, nullptr, &request);
         if (!ok && GetLastError() != ERROR_IO_PENDING) {
@@ -73,6 +82,8 @@ private:
 
     UniqueHandle pipe_;
     bool overlapped_;
+    UniqueHandle read_done_;
+    UniqueHandle write_done_;
 };
 
 // One server instance of the pipe, not yet connected.
@@ -130,12 +141,27 @@ private:
             return false;
         }
         request.hEvent = connected.get();
-        if (ConnectNamedPipe(instance.get(), &request)) return true;
-        const DWORD error = GetLastError();
-        if (error == ERROR_PIPE_CONNECTED) return true;  // the client came first
-        if (error != ERROR_IO_PENDING) {
-            set_last_error(error);
-            return false;
+        for (;;) {
+            if (ConnectNamedPipe(instance.get(), &request)) return true;
+            const DWORD error = GetLastError();
+            if (error == ERROR_PIPE_CONNECTED) return true;  // the client came first
+            if (error == ERROR_IO_PENDING) break;
+            // A client opened this instance and closed it again before it
+            // was connected here (e.g. a device opened and closed at once):
+            // nothing to serve. The instance listens again, so that the
+            // name stays and the next client is accepted.
+            if (error != ERROR_NO_DATA) {
+                set_last_error(error);
+                return false;
+            }
+            if (!DisconnectNamedPipe(instance.get())) {
+                set_error_from_system();
+                return false;
+            }
+            if (WaitForSingleObject(stop_.get(), 0) == WAIT_OBJECT_0) {
+                set_last_error(kErrorInvalidHandle);
+                return false;
+            }
         }
         const HANDLE events[2] = {connected.get(), stop_.get()};
         const DWORD which = WaitForMultipleObjects(2, events, FALSE, INFINITE);
@@ -194,10 +220,11 @@ bool wait_named_pipe(const char *name, std::uint32_t timeout_ms) {
     }
     // Waits in short steps: a pipe that does not exist yet (its server still
     // starting) makes WaitNamedPipe fail at once rather than wait.
+    const std::string scoped = scoped_object_name(name);
     std::uint32_t waited = 0;
     for (;;) {
         const std::uint32_t step = std::max<std::uint32_t>(1, std::min(win32::kWaitStepMs, timeout_ms - std::min(waited, timeout_ms)));
-        if (WaitNamedPipeA(name, step)) return true;
+        if (WaitNamedPipeA(scoped.c_str(), step)) return true;
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_SEM_TIMEOUT) {
             set_last_error(error);
@@ -217,7 +244,7 @@ std::unique_ptr<Stream> open_named_pipe(const char *name) {
         set_last_error(kErrorInvalidParameter);
         return nullptr;
     }
-    win32::UniqueHandle pipe = win32::open_pipe_client(win32::widen(name), 0);
+    win32::UniqueHandle pipe = win32::open_pipe_client(win32::widen(scoped_object_name(name)), 0);
     if (!pipe.valid()) return nullptr;
     return win32::make_pipe_stream(std::move(pipe), false);
 }
@@ -227,7 +254,7 @@ std::unique_ptr<StreamListener> listen_named_pipe(const char *name) {
         set_last_error(kErrorInvalidParameter);
         return nullptr;
     }
-    return win32::listen_pipe(win32::widen(name));
+    return win32::listen_pipe(win32::widen(scoped_object_name(name)));
 }
 
 std::unique_ptr<StreamListener> listen_stream(const std::string &path) { return win32::listen_pipe(win32::widen(path)); }

@@ -1,8 +1,12 @@
-// The service control manager.
+// The service control manager. Services go by their scoped names
+// (run_scope.cpp).
 #include "win32_internal.h"
 
 namespace platform {
 namespace {
+
+constexpr char kRunDirVariable[] = "QAX_RUN_DIR";
+constexpr char kRunDirOption[] = "--run-dir";
 
 class ServiceHandle {
 public:
@@ -17,6 +21,15 @@ public:
 private:
     SC_HANDLE handle_;
 };
+
+// The command the service manager runs. While a test names its run
+// directory, the service is that run's own (scoped name) and its program is
+// told the directory, so that it serves the run's scoped pipe and names.
+std::string service_command(const char *executable_path) {
+    const std::optional<std::string> run_dir = get_env(kRunDirVariable);
+    if (!run_dir || run_dir->empty()) return executable_path;
+    return "\"" + std::string(executable_path) + "\" " + kRunDirOption + " \"" + *run_dir + "\"";
+}
 
 class Win32Service final : public Service {
 public:
@@ -48,7 +61,7 @@ public:
             set_last_error(kErrorInvalidParameter);
             return nullptr;
         }
-        return wrap(OpenServiceA(handle_.get(), name, SERVICE_ALL_ACCESS));
+        return wrap(OpenServiceA(handle_.get(), scoped_object_name(name).c_str(), SERVICE_ALL_ACCESS));
     }
     std::unique_ptr<Service> create(const char *name, const char *display_name,
                                     const char *executable_path) override {
@@ -57,9 +70,12 @@ public:
             return nullptr;
         }
         // Own process, automatic start, normal error control, local system.
-        return wrap(CreateServiceA(handle_.get(), name, display_name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                   SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, executable_path, nullptr, nullptr,
-                                   nullptr, nullptr, nullptr));
+        const std::string command = service_command(executable_path);
+        // Display names are unique as well: scoped like the name.
+        return wrap(CreateServiceA(handle_.get(), scoped_object_name(name).c_str(),
+                                   scoped_object_name(display_name).c_str(), SERVICE_ALL_ACCESS,
+                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                   command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     }
 
 private:

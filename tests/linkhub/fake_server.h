@@ -1,5 +1,5 @@
-// A scripted stand-in for the server on the pipe of the current run
-// directory: it records every request and answers each command with the
+// A scripted stand-in for the server on its pipe (in the current run
+// directory): it records every request and answers each command with the
 // reply a test set for it (status 0 and no data otherwise).
 #pragma once
 
@@ -7,10 +7,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace linkhub_test {
 
@@ -37,13 +40,13 @@ std::vector<std::uint8_t> word_data(std::int32_t value);
 
 class FakeServer {
 public:
-    // Listens on <run dir>/pipe/<name>; the run directory must be set.
-    explicit FakeServer(const std::string &runDir);
+    // Listens on the server's pipe of the current run directory.
+    FakeServer();
     ~FakeServer();
     FakeServer(const FakeServer &) = delete;
     FakeServer &operator=(const FakeServer &) = delete;
 
-    bool listening() const { return m_listenFd >= 0; }
+    bool listening() const { return m_listener != nullptr; }
     void script(std::int32_t command, ScriptedReply reply);
     std::vector<RecordedRequest> requests() const;
     // Waits (real time, bounded) until `count` requests have arrived.
@@ -52,19 +55,24 @@ public:
     bool wait_for_closed_connections(std::size_t count) const;
 
 private:
-    void accept_loop();
-    void serve(int fd);
+    // What the connection threads share with the server. A connection whose
+    // client never closes cannot be woken on every OS: its thread is left to
+    // end with its client, and keeps this alive.
+    struct Shared {
+        std::atomic<bool> stopping{false};
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::map<std::int32_t, ScriptedReply> scripts;
+        std::vector<RecordedRequest> requests;
+        std::size_t closedConnections = 0;
+        std::size_t activeConnections = 0;
+    };
 
-    std::string m_path;
-    int m_listenFd = -1;
-    std::atomic<bool> m_stopping{false};
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_arrived;
-    std::map<std::int32_t, ScriptedReply> m_scripts;
-    std::vector<RecordedRequest> m_requests;
-    std::size_t m_closedConnections = 0;
-    std::vector<int> m_clients;
-    std::vector<std::thread> m_threads;
+    void accept_loop();
+    static void serve(const std::shared_ptr<Shared> &shared, std::unique_ptr<platform::Stream> stream);
+
+    std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
+    std::unique_ptr<platform::StreamListener> m_listener;
     std::thread m_acceptThread;
 };
 

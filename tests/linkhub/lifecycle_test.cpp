@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "boardport.h"
+#include "child_process.h"
 #include "linkhub.h"
 #include "linkhub_fixture.h"
 #include "platform/platform.h"
@@ -200,7 +201,7 @@ TEST_F(LifecycleNoBoard, FailedBoardStartIsReportedAndARepeatedStartDropsTheOldC
     EXPECT_EQ(COMM_GetServerInfo(info), 0);
     ASSERT_EQ(server.requests().size(), 1u);
 
-    ASSERT_TRUE(board().serve(run().device_path()));
+    ASSERT_TRUE(run().serve());
     EXPECT_EQ(COMM_Init(), 0);
     EXPECT_TRUE(server.wait_for_closed_connections(1));
 }
@@ -218,7 +219,7 @@ TEST_F(Lifecycle, ExitShutsTheGateAndDropsTheServerObjects) {
     EXPECT_EQ(fake().requests().size(), 1u);
     EXPECT_TRUE(fake().wait_for_closed_connections(1));
     // The service is left as it was.
-    EXPECT_TRUE(fs::exists(fs::path(service_dir()) / "registration"));
+    EXPECT_TRUE(service_installed());
 }
 
 TEST_F(Lifecycle, ServerInfoWithoutPipeObjectFails) {
@@ -234,44 +235,62 @@ TEST_F(Lifecycle, MissingServerProgramIsReportedAndBoardStillStarts) {
     ASSERT_EQ(lines.size(), 1u) << PrintToString(texts(lines));
     EXPECT_EQ(lines[0].text, "Install Server status fail\xA1\xA3-2:Install()");
     EXPECT_EQ(lines[0].code, -2);
-    EXPECT_FALSE(fs::exists(service_dir()));
+    EXPECT_FALSE(service_installed());
     std::uint32_t word = 0;
     EXPECT_EQ(COMM_ReadRegister32(1, &word), 0);
 }
 
 TEST_F(Lifecycle, ServiceFailuresAreReportedAndTheBoardStillStarts) {
-    const fs::path program = fs::path(programs_dir()) / "Corvane" / "cardhost" / "cardhost";
+    const fs::path program = server_program_path();
     // A file where the program belongs that cannot be run.
     auto place_plain_program = [&] {
         fs::create_directories(program.parent_path());
         std::ofstream(program) << "not a program\n";
         fs::permissions(program, fs::perms::owner_read | fs::perms::owner_write);
     };
+    const auto install = [](const char *name, const char *display_name, const char *path) {
+        const auto manager = platform::open_service_manager();
+        ASSERT_NE(manager, nullptr);
+        ASSERT_NE(manager->create(name, display_name, path), nullptr);
+    };
     struct Case {
         const char *name;
         std::function<void()> setup;
         std::vector<std::pair<int, std::string>> lines;  // log code, text
     };
+    // The error numbers are the operating system's.
+#ifdef _WIN32
     const std::vector<Case> cases = {
         {"stopped service whose program is gone",
+         [&] { install(kServiceName, kServiceName, "C:\\nonexistent\\cardhost.exe"); },
+         {{-3, "Start Service fail. 2:GetLastError()"}, {-3, "Start Server fail. -3:Start()"}}},
+        {"installed service that cannot start", place_plain_program,
+         {{-3, "Start Service fail. 193:GetLastError()"}, {-3, "Start Server status fail\xA1\xA3-3:Start()"}}},
+        {"service that cannot be created",
          [&] {
-             const auto manager = platform::open_service_manager();
-             ASSERT_NE(manager, nullptr);
-             ASSERT_NE(manager->create(kServiceName, kServiceName, "/nonexistent/cardhost"), nullptr);
+             place_plain_program();
+             install("other", kServiceName, "C:\\nonexistent\\other.exe");  // holds the display name
          },
+         {{-3, "Create Server fail. 1078:GetLastError()"}, {-3, "Install Server status fail\xA1\xA3-3:Install()"}}},
+    };
+#else
+    const std::vector<Case> cases = {
+        {"stopped service whose program is gone",
+         [&] { install(kServiceName, kServiceName, "/nonexistent/cardhost"); },
          {{-3, "Start Service fail. 2:GetLastError()"}, {-3, "Start Server fail. -3:Start()"}}},
         {"installed service that cannot start", place_plain_program,
          {{-3, "Start Service fail. 5:GetLastError()"}, {-3, "Start Server status fail\xA1\xA3-3:Start()"}}},
         {"service that cannot be created",
          [&] {
              place_plain_program();
-             fs::create_directories(service_dir());  // in the way, without a registration
+             fs::create_directories(fs::path(run().run_dir()) / "services" / kServiceName);  // in the way
          },
          {{-3, "Create Server fail. 1073:GetLastError()"}, {-3, "Install Server status fail\xA1\xA3-3:Install()"}}},
     };
+#endif
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(service_dir());
+        remove_services();
         fs::remove_all(fs::path(programs_dir()) / "Corvane");
         c.setup();
         m_journal.mark();
@@ -293,10 +312,10 @@ TEST_F(Lifecycle, WithoutServiceManagerTheQueryGivesMinusOne) {
     const fs::path blocker = fs::path(run().run_dir()) / "blocker";
     std::ofstream(blocker) << "file\n";
     const std::string runDir = run().run_dir();
-    ::setenv("QAX_RUN_DIR", (blocker / "run").c_str(), 1);
+    set_env("QAX_RUN_DIR", (blocker / "run").string());
     const int result = COMM_Init();
     const std::vector<LoggedLine> lines = messages();
-    ::setenv("QAX_RUN_DIR", runDir.c_str(), 1);
+    set_env("QAX_RUN_DIR", runDir);
 
     EXPECT_NE(result, 0);
     ASSERT_EQ(lines.size(), 3u) << PrintToString(texts(lines));
@@ -314,11 +333,13 @@ TEST_F(Lifecycle, NotInstalledServerIsInstalledStartedAndConnected) {
     ASSERT_EQ(COMM_Init(), 0) << PrintToString(texts(messages()));
     EXPECT_TRUE(messages().empty()) << PrintToString(texts(messages()));
 
-    std::ifstream registration(fs::path(service_dir()) / "registration");
-    const std::string content((std::istreambuf_iterator<char>(registration)), std::istreambuf_iterator<char>());
-    EXPECT_NE(content.find("executable=" + programs_dir() + "/Corvane/cardhost/cardhost\n"), std::string::npos)
-        << content;
-    const pid_t first = server_pid();
+#ifdef _WIN32
+    // Installed under the run's own name, told the run directory.
+    EXPECT_EQ(service_command(), "\"" + server_program_path() + "\" --run-dir \"" + run().run_dir() + "\"");
+#else
+    EXPECT_EQ(service_command(), server_program_path());
+#endif
+    const std::uint32_t first = server_pid();
     ASSERT_NE(first, 0);
 
     std::uint8_t card[348] = {};
@@ -340,6 +361,8 @@ TEST_F(Lifecycle, NotInstalledServerIsInstalledStartedAndConnected) {
     EXPECT_EQ(COMM_ReadCardInfo(card), 0);
 }
 
+// A forked child: POSIX only.
+#ifndef _WIN32
 TEST_F(Lifecycle, TwoProcessesSeeOneHolderOfWritePermission) {
     place_server_program();
     // Forked before this process starts the layer, so the child starts its own.
@@ -363,6 +386,7 @@ TEST_F(Lifecycle, TwoProcessesSeeOneHolderOfWritePermission) {
     EXPECT_EQ(COMM_GetPermission(&level), 0);
     EXPECT_EQ(level, 3);
 }
+#endif
 
 }  // namespace
 }  // namespace linkhub_test

@@ -4,16 +4,16 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "fake_server.h"
 #include "journal_watch.h"
+#include "running_service.h"
 #include "virtual_board_fixture.h"
 
 namespace linkhub_test {
@@ -34,14 +34,24 @@ protected:
     qax_test::VirtualBoardRun &run() { return *m_run; }
     // "programfiles(x86)" of this test: <run dir>/programs.
     const std::string &programs_dir() const { return m_programs; }
-    std::string service_dir() const;
+    // Where the layer installs the server from ("programfiles(x86)"\Corvane\cardhost\cardhost.exe,
+    // on POSIX with '/' and without ".exe").
+    std::string server_program_path() const;
 
-    // Registers the service as running: its pid file names a sleeping child.
+    // Registers the service as running, without a server (RunningService).
     void register_running_service();
-    // Links the built server program to where the service path points.
+    // Puts the built server program (and its machine.conf) where the layer
+    // installs it from.
     void place_server_program();
-    // Process of the started server (from the pid file), 0 when none runs.
-    pid_t server_pid() const;
+    // Whether the service manager holds the server's service.
+    bool service_installed() const;
+    // Removes the server's service (Windows: every service of the run).
+    void remove_services();
+    // The command the installed service is started with.
+    std::string service_command() const;
+    // Process of the started server, 0 when none runs (the service
+    // registered by register_running_service is none).
+    std::uint32_t server_pid() const;
     void stop_server();
 
     FakeServer &start_fake_server();
@@ -56,7 +66,7 @@ protected:
 private:
     std::unique_ptr<qax_test::VirtualBoardRun> m_run;
     std::unique_ptr<FakeServer> m_fake;
-    std::unique_ptr<qax_test::ChildProcess> m_sleeper;
+    std::unique_ptr<qax_test::RunningService> m_registered;
     std::optional<std::string> m_previousPrograms;
     std::string m_programs;
 };
@@ -65,6 +75,9 @@ class LinkhubNoBoardTest : public LinkhubTest {
 protected:
     bool board_present() const override { return false; }
 };
+
+// Sets (nullopt: removes) an environment variable of this process.
+void set_env(const char *name, const std::optional<std::string> &value);
 
 // The texts of `lines`, for readable failures.
 std::vector<std::string> texts(const std::vector<LoggedLine> &lines);

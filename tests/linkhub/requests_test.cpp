@@ -1,7 +1,6 @@
 // Server requests: the record on the wire, the exchange's checks and the
 // two result rules.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -13,6 +12,7 @@
 
 #include "linkhub.h"
 #include "linkhub_fixture.h"
+#include "platform/platform.h"
 
 namespace linkhub_test {
 namespace {
@@ -23,7 +23,7 @@ constexpr std::uint8_t kGuard = 0xEE;
 constexpr std::uint8_t kReplyByte = 0x5A;
 constexpr std::size_t kGuardBytes = 16;
 
-std::string pid_text() { return std::to_string(::getpid()); }
+std::string pid_text() { return std::to_string(platform::process_id()); }
 
 struct RequestCase {
     const char *name;

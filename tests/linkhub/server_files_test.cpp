@@ -1,6 +1,5 @@
 // The server-side file functions and the layer's own outputs.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -92,7 +91,7 @@ TEST_F(Outputs, MessagesGoToStandardOutputAndTheJournal) {
 
 TEST_F(Outputs, DebugWritesProcessAndStartPathBounded) {
     const std::string path = platform::executable_path().substr(0, 80);
-    const std::string expected = "processId=" + std::to_string(::getpid()) + "&startPath=" + path;
+    const std::string expected = "processId=" + std::to_string(platform::process_id()) + "&startPath=" + path;
     char buffer[256];
     std::memset(buffer, 'X', sizeof buffer);
     EXPECT_EQ(COMM_Debug(0, buffer, sizeof buffer), 0);

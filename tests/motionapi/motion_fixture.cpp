@@ -1,7 +1,5 @@
 #include "motion_fixture.h"
 
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,14 +21,6 @@ int code_of(const JournalLogRecord &record) {
 }
 
 FakeComm *g_current = nullptr;
-
-// Shows the server's service as installed and running in this process.
-void register_running_service(const std::string &run_dir) {
-    std::filesystem::path dir = std::filesystem::path(run_dir) / "services" / "cardhost";
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "registration") << "executable=/bin/true\ndisplay_name=cardhost\nstart_type=auto\n";
-    std::ofstream(dir / "pid") << getpid() << "\n";
-}
 
 }  // namespace
 
@@ -80,8 +70,7 @@ void StackTest::SetUp() {
     options.use_current_run_dir = true;
     options.config_text = cardhost_config();
     server_ = std::make_unique<qax_test::CardhostRun>(options);
-    ASSERT_TRUE(server_->ok()) << server_->error();
-    register_running_service(board_->run_dir());
+    ASSERT_TRUE(server_->ok()) << server_->error();  // and its service shown as running
 }
 
 void StackTest::run_board_on_sleeps() {
@@ -284,8 +273,17 @@ void FakeComm::set_log_modules(int count) {
     }
 }
 
+// Sleeps return at once; the command mutex's wait (100 ms) keeps its real
+// length: the poll thread may hold the mutex that long on a loaded machine
+// (under wine above all), and no test waits for that wait to run out.
+qax_test::TestClock::Options fake_comm_clock() {
+    qax_test::TestClock::Options options;
+    options.real_lock_wait_cap_ms = 100;
+    return options;
+}
+
 void FakeCommTest::SetUp() {
-    clock_ = std::make_unique<qax_test::TestClock>();
+    clock_ = std::make_unique<qax_test::TestClock>(fake_comm_clock());
     run_dir_ = std::make_unique<qax_test::TempRunDir>();
     comm_ = std::make_unique<FakeComm>();
 }

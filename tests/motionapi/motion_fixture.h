@@ -40,7 +40,7 @@ private:
 };
 
 // Board, server in the same run directory, the server's service shown as
-// running (this process), and the test clock.
+// running (qax_test::RunningService), and the test clock.
 class StackTest : public ::testing::Test {
 protected:
     void SetUp() override;

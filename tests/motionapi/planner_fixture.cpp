@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <numbers>
 
 #include "buffered/look_ahead.h"
 #include "buffered/poll_thread.h"
@@ -190,8 +191,8 @@ McPlanNode &PlannerTest::push_arc(std::uint32_t a1, std::uint32_t a2, double cx,
     };
     double ts[2];
     double te[2];
-    rotate(-s[0] * k, -s[1] * k, -direction * M_PI / 2.0, ts);
-    rotate(-e[0] * k, -e[1] * k, direction * M_PI / 2.0, te);
+    rotate(-s[0] * k, -s[1] * k, -direction * std::numbers::pi / 2.0, ts);
+    rotate(-e[0] * k, -e[1] * k, direction * std::numbers::pi / 2.0, te);
     McSetNodeF64(node, plan_param::kArcStartPoint, position_[a1]);
     McSetNodeF64(node, plan_param::kArcStartPoint + 2, position_[a2]);
     McSetNodeF64(node, plan_param::kArcStartTangent, position_[a1] + ts[0]);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <random>
 #include <sstream>
 
@@ -48,7 +49,7 @@ PathCase MakeCase(std::uint64_t seed) {
     for (std::size_t k = 0; k < lines; ++k) {
         // Turn by 0 to 180 degrees in a random plane through the direction.
         const std::uint64_t kind = rng() % 20;
-        const double angle = kind < 2 ? 0.0 : kind < 3 ? M_PI : Uniform(rng, 0.0, M_PI);
+        const double angle = kind < 2 ? 0.0 : kind < 3 ? std::numbers::pi : Uniform(rng, 0.0, std::numbers::pi);
         double w[3] = {Uniform(rng, -1, 1), Uniform(rng, -1, 1), c.dims == 3 ? Uniform(rng, -1, 1) : 0.0};
         const double dot = w[0] * dir[0] + w[1] * dir[1] + w[2] * dir[2];
         for (int i = 0; i < 3; ++i) w[i] -= dot * dir[i];

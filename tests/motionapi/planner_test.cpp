@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "buffered/look_ahead.h"
 #include "core/connection.h"
@@ -379,7 +380,7 @@ TEST_F(PlannerTest, FullCircleInEitherDirectionReturnsToItsStart) {
         for (std::size_t s = runs()[k].firstStep; s < runs()[k].firstStep + runs()[k].stepCount; ++s) {
             travel += std::hypot(McPlannedIncrement(steps()[s].out, 0), McPlannedIncrement(steps()[s].out, 1)) * 1e-5;
         }
-        EXPECT_NEAR(travel, 2.0 * M_PI * 3.0, 0.05);
+        EXPECT_NEAR(travel, 2.0 * std::numbers::pi * 3.0, 0.05);
     }
     EXPECT_LE(ChordError(std::vector<Step>(steps().begin(), steps().begin() + runs()[0].stepCount), pushed()[0], 2.0,
                          2.0),

@@ -1,9 +1,6 @@
 #include "cardhost_fixture.h"
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 
 #include "platform/platform.h"
 
@@ -22,25 +19,6 @@ compare output=1 axis=2
 compare output=3 group=1
 )";
 
-namespace {
-
-// The service's registration and a pid file naming this process; returns the
-// pid file ("" on failure).
-std::string register_running_service(const std::string &run_dir) {
-    auto manager = platform::open_service_manager();
-    if (!manager) return {};
-    const std::string exe = platform::executable_path();
-    if (!manager->create(cardhost::kServiceName, cardhost::kServiceName, exe.c_str()) &&
-        platform::last_error() != platform::kErrorServiceExists) {
-        return {};
-    }
-    const auto path = std::filesystem::path(run_dir) / "services" / cardhost::kServiceName / "pid";
-    std::ofstream(path) << getpid() << "\n";
-    return path.string();
-}
-
-}  // namespace
-
 CardhostRun::CardhostRun(CardhostOptions options) {
     if (!options.use_current_run_dir) temp_ = std::make_unique<TempRunDir>();
     run_dir_ = temp_ ? temp_->path() : platform::run_directory();
@@ -52,10 +30,10 @@ CardhostRun::CardhostRun(CardhostOptions options) {
     server_ = std::make_unique<cardhost::Server>(server_options);
     ok_ = server_->start(&error_);
     if (ok_ && options.register_service) {
-        pid_file_ = register_running_service(run_dir_);
-        if (pid_file_.empty()) {
+        service_ = std::make_unique<RunningService>(cardhost::kServiceName);
+        if (!service_->ok()) {
             ok_ = false;
-            error_ = "cannot register the service in " + run_dir_;
+            error_ = service_->error();
         }
     }
 }
@@ -63,12 +41,7 @@ CardhostRun::CardhostRun(CardhostOptions options) {
 CardhostRun::~CardhostRun() {
     server_->stop();
     server_.reset();
-    // The run directory's clean-up ends the processes named in pid files:
-    // this one must not be among them.
-    if (!pid_file_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(pid_file_, ec);
-    }
+    service_.reset();
     temp_.reset();
 }
 

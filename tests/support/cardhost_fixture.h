@@ -12,6 +12,7 @@
 
 #include "cardhost/constants.h"
 #include "cardhost/server.h"
+#include "running_service.h"
 #include "temp_run_dir.h"
 
 namespace qax_test {
@@ -28,8 +29,8 @@ struct CardhostOptions {
     bool use_current_run_dir = false;
     // Replaces the OS's answer to "is this process still running".
     std::function<bool(std::uint32_t pid)> process_alive;
-    // Registers the service "cardhost" as running in this process, so that a
-    // client's start-up finds it running and connects to this server.
+    // Registers the service "cardhost" as running (a RunningService), so that
+    // a client's start-up finds it running and connects to this server.
     bool register_service = true;
 };
 
@@ -58,7 +59,7 @@ private:
     std::string run_dir_;
     std::string files_dir_;
     std::unique_ptr<cardhost::Server> server_;
-    std::string pid_file_;  // written by this run, removed with it
+    std::unique_ptr<RunningService> service_;  // when registered
     std::string error_;
     bool ok_ = false;
 };

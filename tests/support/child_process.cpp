@@ -1,6 +1,13 @@
-#ifndef _WIN32
 #include "child_process.h"
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "platform/platform.h"
+
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,16 +16,10 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 #include <thread>
-
-#include "platform/platform.h"
 
 namespace qax_test {
 namespace {
@@ -121,10 +122,18 @@ void ChildProcess::kill() {
     if (!status_) ::kill(pid_, SIGKILL);
 }
 
+}  // namespace qax_test
+#endif
+
+namespace qax_test {
+
 std::string test_program(const std::string &name) {
     // The build puts every program in one folder, so the helpers lie beside
     // the test program wherever it is run from.
-    const std::filesystem::path path = std::filesystem::path(platform::executable_path()).parent_path() / name;
+    std::filesystem::path path = std::filesystem::path(platform::executable_path()).parent_path() / name;
+#ifdef _WIN32
+    if (!path.has_extension()) path += ".exe";
+#endif
     std::error_code error;
     if (!std::filesystem::exists(path, error)) {
         ADD_FAILURE() << "helper program " << name << " is missing: expected at " << path.string()
@@ -134,4 +143,3 @@ std::string test_program(const std::string &name) {
 }
 
 }  // namespace qax_test
-#endif

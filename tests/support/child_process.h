@@ -1,6 +1,6 @@
 // A second process for two-process tests (POSIX): a function run in a
 // forked child, or a built program. The parent and a forked child can signal
-// each other once or more through a socket pair.
+// each other once or more through a socket pair. test_program on every OS.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +13,8 @@
 #include <vector>
 
 namespace qax_test {
+
+#ifndef _WIN32
 
 // The child's side of the signals.
 class ChildChannel {
@@ -56,8 +58,11 @@ private:
     std::optional<int> status_;
 };
 
+#endif
+
 // Path of a program (or file) that the build puts beside the running test
-// program; a missing one fails the test with its name.
+// program (Windows: a name without extension is a program's, NAME.exe); a
+// missing one fails the test with its name.
 std::string test_program(const std::string &name);
 
 }  // namespace qax_test

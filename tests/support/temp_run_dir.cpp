@@ -8,6 +8,8 @@
 
 #ifdef _WIN32
 #include <random>
+
+#include "running_service.h"
 #else
 #include <signal.h>
 #endif
@@ -65,7 +67,9 @@ TempRunDir::TempRunDir() : path_(make_directory()) {
 }
 
 TempRunDir::~TempRunDir() {
-#ifndef _WIN32
+#ifdef _WIN32
+    remove_run_services();  // while QAX_RUN_DIR still names this run
+#else
     stop_services(path_);
 #endif
     std::error_code error;

@@ -1,7 +1,8 @@
 // A fresh temporary run directory, set as QAX_RUN_DIR while the object
-// lives. On the way out it stops the services started in it and removes the
-// directory, and restores QAX_RUN_DIR. (Named mutexes go with their last
-// handle, so nothing of them is left to clean up.)
+// lives. On the way out it stops the services started in it (Windows: stops
+// and deletes the services of its scoped names) and removes the directory,
+// and restores QAX_RUN_DIR. (Named mutexes go with their last handle, so
+// nothing of them is left to clean up.)
 #pragma once
 
 #include <optional>

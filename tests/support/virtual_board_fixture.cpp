@@ -54,6 +54,13 @@ VirtualBoardRun::VirtualBoardRun(Board board, vboard::Options options) {
     ok_ = board == Board::absent || board_->serve(device_path_);
 }
 
+bool VirtualBoardRun::serve() {
+#ifdef _WIN32
+    set_virtual_board(&device_path_);
+#endif
+    return board_->serve(device_path_);
+}
+
 VirtualBoardRun::~VirtualBoardRun() {
     board_.reset();
 #ifdef _WIN32

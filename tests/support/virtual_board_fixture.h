@@ -35,6 +35,9 @@ public:
     bool ok() const { return ok_; }
     // The board; with Board::absent it exists but serves nothing.
     vboard::VirtualBoard &board() { return *board_; }
+    // Makes an absent board present: it serves at device_path() and (on
+    // Windows) QAX_VIRTUAL_BOARD names it from now on.
+    bool serve();
     const std::string &run_dir() const { return run_dir_; }
     // $QAX_RUN_DIR/devices/{class}
     const std::string &devices_dir() const { return devices_dir_; }

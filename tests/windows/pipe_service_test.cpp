@@ -1,9 +1,13 @@
-// Named pipes (wait, open, exchange, listener close) and the service
-// manager's answer for a service that is not installed.
+// Named pipes (wait, open, exchange, listener close), the service
+// manager's answer for a service that is not installed, and the names of a
+// test run's pipes and services.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "win_test_env.h"
@@ -64,6 +68,31 @@ TEST(PipeTest, ClientsExchangeRecordsWithTheListenerOneAfterAnother) {
     server.join();
 }
 
+// A client that opens and closes again before the server accepts (a device
+// opened and closed at once, as by an exit and the next start) is no
+// connection to serve; the listener keeps its name and accepts the next one.
+TEST(PipeTest, ClientGoneBeforeTheAcceptLeavesTheListenerServing) {
+    const std::string name = pipe_name();
+    auto listener = platform::listen_named_pipe(name.c_str());
+    ASSERT_NE(listener, nullptr);
+    EXPECT_NE(platform::open_named_pipe(name.c_str()), nullptr);  // and closed again
+    std::thread server([&] {
+        auto stream = listener->accept();
+        if (stream) echo_plus_one(*stream);
+    });
+    std::array<unsigned char, kRecordBytes> record{};
+    if (auto stream = platform::open_named_pipe(name.c_str())) {
+        std::uint32_t done = 0;
+        EXPECT_TRUE(stream->write(record.data(), kRecordBytes, &done));
+        EXPECT_TRUE(stream->read(record.data(), kRecordBytes, &done));
+    } else {
+        ADD_FAILURE() << "the second client found no listener: " << platform::last_error();
+        listener->close();
+    }
+    server.join();
+    EXPECT_EQ(record[0], 1);
+}
+
 TEST(PipeTest, ReadFailsOnceTheServerIsGone) {
     const std::string name = pipe_name();
     auto listener = platform::listen_named_pipe(name.c_str());
@@ -105,3 +134,57 @@ TEST(ServiceTest, UnknownServiceDoesNotExist) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- names of a test run
+
+// While QAX_RUN_DIR names a run, the server's pipe is the run's own: a
+// client of the same run reaches it, one without the run (or of another)
+// does not.
+TEST(RunScopeTest, PipesOfARunAreApartFromOthers) {
+    const std::string name = pipe_name();
+    std::unique_ptr<platform::StreamListener> listener;
+    {
+        qax_win_test::ScopedEnv run("QAX_RUN_DIR", "C:\\qax-scope-run-a");
+        listener = platform::listen_named_pipe(name.c_str());
+        ASSERT_NE(listener, nullptr);
+        EXPECT_TRUE(platform::wait_named_pipe(name.c_str(), 100));
+        EXPECT_EQ(platform::scoped_object_name("x").rfind("x.", 0), 0u);
+    }
+    EXPECT_EQ(platform::scoped_object_name("x"), "x");
+    EXPECT_FALSE(platform::wait_named_pipe(name.c_str(), 20));
+    qax_win_test::ScopedEnv other("QAX_RUN_DIR", "C:\\qax-scope-run-b");
+    EXPECT_FALSE(platform::wait_named_pipe(name.c_str(), 20));
+    listener->close();
+}
+
+// A service installed during a run goes by the run's name and display name
+// and is started with the run directory, so that its program serves the
+// run's pipe.
+TEST(RunScopeTest, ServiceOfARunIsTheRunsOwnAndToldTheRunDirectory) {
+    auto manager = platform::open_service_manager();
+    if (!manager && platform::last_error() == platform::kErrorAccessDenied)
+        GTEST_SKIP() << "the service manager needs administrator rights";
+    ASSERT_NE(manager, nullptr);
+    const std::string run_dir = "C:\\qax scope\\run";
+    const std::string name = qax_win_test::unique_name("qax-scoped-service");
+    qax_win_test::ScopedEnv run("QAX_RUN_DIR", run_dir);
+    ASSERT_NE(manager->create(name.c_str(), name.c_str(), "C:\\programs\\server.exe"), nullptr);
+    EXPECT_NE(manager->open(name.c_str()), nullptr);
+
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(scm, nullptr);
+    EXPECT_EQ(OpenServiceA(scm, name.c_str(), SERVICE_QUERY_CONFIG), nullptr) << "not under the plain name";
+    const std::string scoped = platform::scoped_object_name(name);
+    SC_HANDLE service = OpenServiceA(scm, scoped.c_str(), SERVICE_QUERY_CONFIG | DELETE);
+    ASSERT_NE(service, nullptr);
+    DWORD needed = 0;
+    QueryServiceConfigA(service, nullptr, 0, &needed);
+    std::vector<BYTE> config(needed);
+    auto *record = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(config.data());
+    ASSERT_TRUE(QueryServiceConfigA(service, record, needed, &needed));
+    EXPECT_EQ(std::string(record->lpBinaryPathName), "\"C:\\programs\\server.exe\" --run-dir \"" + run_dir + "\"");
+    EXPECT_EQ(std::string(record->lpDisplayName), scoped);
+    DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(scm);
+}

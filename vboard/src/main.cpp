@@ -1,6 +1,7 @@
 // vboard [--run-dir DIR] [--store DIR] [--config FILE]
 // Serves a virtual board for the machine in FILE at DIR/devices/{class}/board0
-// until SIGINT or SIGTERM; prints the socket path once it listens.
+// (Windows: on the pipe $QAX_VIRTUAL_BOARD names) until SIGINT or SIGTERM;
+// prints the socket path (pipe name) once it listens.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,14 +28,24 @@
 
 namespace {
 
+#ifdef _WIN32
+constexpr char kVirtualBoardVariable[] = "QAX_VIRTUAL_BOARD";
+constexpr char kDefaultBoardPipe[] = "\\\\.\\Pipe\\qax-vboard";
+#else
 constexpr char kInterfaceClass[] = "{3C5E8A21-9B47-4D10-A6F2-7E18C04B93D5}";
 constexpr char kBoardName[] = "board0";
+#endif
 constexpr char kUsage[] =
     "usage: vboard [--run-dir DIR] [--store DIR] [--config FILE]\n"
     "Serves a virtual board in the run directory DIR (default $QAX_RUN_DIR, else /tmp/qax-<uid>)\n"
     "for the machine in FILE, the configuration cardhost reads (default $CARDHOST_CONFIG, else\n"
     "machine.conf beside the program, else the built-in copy), until SIGTERM or SIGINT.\n"
-    "--store DIR keeps the board's file store in DIR (default: a temporary folder).\n";
+    "--store DIR keeps the board's file store in DIR (default: a temporary folder).\n"
+#ifdef _WIN32
+    "The board serves the pipe $QAX_VIRTUAL_BOARD (default \\\\.\\Pipe\\qax-vboard), the one board\n"
+    "interface the stack lists while that variable names it.\n"
+#endif
+    ;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 // Register 497 as the firmware holds it for the configured EtherCAT state.
@@ -159,7 +170,14 @@ int main(int argc, char **argv) {
     const std::filesystem::path root(run_dir);
     std::filesystem::create_directories(root, fs_error);
     std::filesystem::permissions(root, std::filesystem::perms::owner_all, fs_error);
+#ifdef _WIN32
+    // The pipe that QAX_VIRTUAL_BOARD names is the board's one device
+    // interface for the stack (platform/win32/devices.cpp).
+    const char *named = std::getenv(kVirtualBoardVariable);
+    const std::string path = named != nullptr && *named != '\0' ? named : kDefaultBoardPipe;
+#else
     const std::string path = (root / "devices" / kInterfaceClass / kBoardName).string();
+#endif
 
 #ifndef _WIN32
     // Block the stop signals before any thread starts, so that only

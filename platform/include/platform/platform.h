@@ -116,6 +116,12 @@ std::optional<std::string> get_env(const char *name);
 bool file_exists(const std::string &path);
 // POSIX: $QAX_RUN_DIR or /tmp/qax-<uid>, created with mode 0700. Windows: "".
 std::string run_directory();
+// The name under which the system knows the named object `name` (a mutex, a
+// pipe "\\.\Pipe\NAME", a service). POSIX: `name` (the run directory keeps
+// runs apart). Windows: `name` itself, or, while QAX_RUN_DIR names a run
+// directory (tests), `name` with a suffix made from that directory, so that
+// runs side by side do not share "SyncMutex", the server's pipe or its service.
+std::string scoped_object_name(const std::string &name);
 
 // ---------------------------------------------------------------- devices
 
