@@ -242,7 +242,8 @@ MOTIONAPI_API int QAX_CALL QAX_SetAxisParameter(int axis, int id, double value);
  * or bit out of range, a null pointer); -2 slave not configured; -3 a bit
  * or channel beyond the slave's count, or the board's queue full; -5 a
  * register read failed; -7 the transport failed. Outputs are written only
- * on success. Before QAX_Init no slave is configured (-2). */
+ * on success. Until QAX_Init has loaded the configuration no slave is
+ * configured (-2). */
 
 /* Reads `count` (1..512) digital inputs or outputs: values[i] = 0 or 1 for
  * bit bits[i]. Every bit is checked before the first read. */
