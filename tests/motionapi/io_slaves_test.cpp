@@ -31,7 +31,7 @@ constexpr std::uint32_t kLastImageRegister = 7094 + 10 * 64 + 9;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-struct SlaveSpec {
+struct SlaveCounts {
     std::uint8_t number;
     std::int8_t di;
     std::uint8_t ai;
@@ -41,14 +41,14 @@ struct SlaveSpec {
 
 // Slave 1 with enough bits for two registers, slave 9 with more analog
 // channels than its registers hold, slave 40 beyond the status word's bits.
-const SlaveSpec kSlaves[] = {{1, 40, 3, 40, 2}, {9, 16, 12, 8, 12}, {40, 4, 0, 2, 0}};
+const SlaveCounts kSlaves[] = {{1, 40, 3, 40, 2}, {9, 16, 12, 8, 12}, {40, 4, 0, 2, 0}};
 
-McIoSlaveTable TableOf(const std::vector<SlaveSpec> &slaves) {
+McIoSlaveTable TableOf(const std::vector<SlaveCounts> &slaves) {
     McIoSlaveTable table{};
     std::memset(table.entryOfSlave, 0xFF, sizeof table.entryOfSlave);
     table.slaveCount = static_cast<std::int32_t>(slaves.size());
     for (std::size_t p = 0; p < slaves.size(); ++p) {
-        const SlaveSpec &s = slaves[p];
+        const SlaveCounts &s = slaves[p];
         table.slaveNumbers[p] = s.number;
         if (s.number <= 64) table.entryOfSlave[s.number] = static_cast<std::int8_t>(p);
         table.digitalInputs[p] = s.di;
@@ -107,7 +107,7 @@ protected:
         FakeCommTest::TearDown();
     }
 
-    void load(const std::vector<SlaveSpec> &slaves) {
+    void load(const std::vector<SlaveCounts> &slaves) {
         McIoSlaveTable table = TableOf(slaves);
         comm().set_variable(34, &table, sizeof table);
         ASSERT_EQ(McLoadBoardTables(), 0);
