@@ -1,6 +1,10 @@
 #include "axes_groups.h"
 
+#include "axes_groups_constants.h"
 #include "board_tables.h"
+#include "comm_calls.h"
+#include "log_line.h"
+#include "mc_constants.h"
 
 namespace {
 
@@ -43,4 +47,65 @@ int McCompareAxisNo(const int *a, const int *b) {
     // Axis numbers outside the int range's halves would overflow a plain
     // difference; compare first, so any two ints order correctly.
     return (*a > *b) - (*a < *b);
+}
+
+int McCheckGroupMembers(std::uint32_t groupNumber, std::uint32_t command, std::uint32_t fun,
+                        McGroupMembers *members) {
+    *members = McGroupMembers{};
+    int entry = McFindGroupEntry(groupNumber);
+    if (entry < 0) {
+        return mc::kOk;
+    }
+    const McAxesGroupEntry &e = g_AxesGroupTable.entries[entry];
+    bool valid = e.axisCount <= mc::kMaxGroupAxes;
+    McGroupMembers found;
+    for (std::uint32_t k = 0; valid && k < e.axisCount; ++k) {
+        std::uint32_t index = McAxisMapEntry(e.axisNumbers[k]);
+        valid = index != mc::kNoAxis;
+        found.indices[k] = index;
+    }
+    if (!valid) {
+        McLogError(mc::kCodeInputParameter, mc::kMsgAxisNoParameter, command, fun);
+        return mc::kErrNotConfigured;
+    }
+    found.count = e.axisCount;
+    *members = found;
+    return mc::kOk;
+}
+
+bool McCanStoreGroup(std::uint32_t groupNumber) {
+    return McFindGroupEntry(groupNumber) >= 0 || McGroupEntryCount() < mc::kMaxGroups;
+}
+
+void McStoreGroupEntry(std::uint32_t groupNumber, const int *sortedAxes, int count) {
+    if (groupNumber < 1 || groupNumber > mc::kMaxGroups || count < 0 || count > static_cast<int>(mc::kMaxGroupAxes) ||
+        !McCanStoreGroup(groupNumber)) {
+        return;
+    }
+    int entry = McFindGroupEntry(groupNumber);
+    if (entry < 0) {
+        // A new entry after the last one in use; a count from the server
+        // outside 0..16 was clamped by McGroupEntryCount.
+        entry = static_cast<int>(McGroupEntryCount());
+        g_AxesGroupTable.entryCount = entry + 1;
+    }
+    McAxesGroupEntry &e = g_AxesGroupTable.entries[entry];
+    e.groupNumber = static_cast<std::uint16_t>(groupNumber);
+    e.axisCount = static_cast<std::uint16_t>(count);
+    // Slots beyond the count, the compare-link flag and the linked axis
+    // index keep what they held.
+    for (int k = 0; k < count; ++k) {
+        e.axisNumbers[k] = static_cast<std::uint16_t>(sortedAxes[k]);
+    }
+    g_GroupMaxVelocity[groupNumber - 1] = kDefaultMaxVelocity;
+}
+
+int McWriteBackGroupTable() {
+    int r = McComm().SetVariable(kVarAxesGroups, mc::kGroupTableSharing, mc::kGroupTableTimeout, &g_AxesGroupTable,
+                                 static_cast<int>(sizeof g_AxesGroupTable));
+    if (r != 0) {
+        McLogCheck(mc::kCodeTransport, mc::kMsgVariableError, mc::kFunStoreGroupTable, r);
+        return mc::kErrTransport;
+    }
+    return mc::kOk;
 }
