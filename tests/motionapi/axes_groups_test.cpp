@@ -3,13 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/axes_groups.h"
+#include "core/axis_state.h"
 #include "core/board_tables.h"
+#include "core/comm_calls.h"
+#include "core/connection.h"
+#include "motion_fixture.h"
+#include "motionapi.h"
+#include "request_recorder.h"
 
 namespace motion_test {
 namespace {
@@ -111,6 +121,379 @@ TEST(CompareAxisNoTest, SortsAscendingWithQuicksortWithoutOverflow) {
     EXPECT_EQ(McCompareAxisNo(&a, &b), 0);
     EXPECT_LT(McCompareAxisNo(&a, &c), 0);
     EXPECT_GT(McCompareAxisNo(&c, &a), 0);
+}
+
+// ---------------------------------------------------------------- the library over a scripted layer
+
+constexpr std::uint32_t kVendor = 1511;
+constexpr std::uint32_t kProductFull = 0x12343053;    // takes every group command
+constexpr std::uint32_t kProductLinked = 0x4067001;   // a type without motion commands
+constexpr std::uint32_t kStatusBase = 8740;
+constexpr std::uint32_t kStateBase = 8741;
+constexpr std::uint32_t kRecordPosBase = 8738;
+constexpr std::uint32_t kBlock = 15;
+constexpr std::uint32_t kAsynQueueLevel = 508;
+constexpr std::uint32_t kBit17 = 1u << 17;
+constexpr std::uint32_t kBit18 = 1u << 18;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+// Axis numbers 1, 2, 3, 5 at internal indices 0..3; axis 4 is not configured.
+const std::vector<std::uint32_t> kAxisNumbers = {1, 2, 3, 5};
+
+// What the library last handed to the server's store, and its result.
+struct StoreRecord {
+    int calls = 0;
+    int id = 0;
+    int shared = -1;
+    int timeout = -1;
+    std::vector<std::uint8_t> data;
+    int result = 0;
+};
+StoreRecord g_store;
+
+// Register reads of this one register fail (0: none).
+std::uint32_t g_failingRegister = 0;
+int (*g_plainRead)(std::uint32_t, std::uint32_t *) = nullptr;
+
+// Four enabled idle axes of a type that takes every group command, write
+// permission, a 1 ms cycle, an empty group table.
+class GroupTest : public FakeCommTest {
+protected:
+    void SetUp() override {
+        FakeCommTest::SetUp();
+        configure_axes(kAxisNumbers);
+        ASSERT_EQ(McLoadBoardTables(), 0);
+        g_hCmdMutex.store(platform::create_mutex());
+        g_ControllerModel.store(7000);
+        g_bWritePermission.store(1);
+        g_CyclePeriodMs.store(1.0);
+        for (std::uint32_t a = 0; a < kAxisNumbers.size(); ++a) {
+            g_SlaveTable[a].vendorId = kVendor;
+            g_SlaveTable[a].productCode = kProductFull;
+            comm().set_register(kStateBase + kBlock * a, 0xF01);
+        }
+        recorder_ = std::make_unique<RequestRecorder>();
+        // The recorder's calls with a store that records and a register read
+        // that can be made to fail.
+        calls_ = recorder_->calls();
+        g_plainRead = calls_.ReadRegister32;
+        calls_.ReadRegister32 = [](std::uint32_t index, std::uint32_t *value) {
+            return index == g_failingRegister ? 31 : g_plainRead(index, value);
+        };
+        calls_.SetVariable = [](int id, int shared, int timeout, const void *data, int size) {
+            g_store.calls++;
+            g_store.id = id;
+            g_store.shared = shared;
+            g_store.timeout = timeout;
+            const auto *bytes = static_cast<const std::uint8_t *>(data);
+            g_store.data.assign(bytes, bytes + size);
+            return g_store.result;
+        };
+        McSetCommCalls(&calls_);
+        g_store = StoreRecord{};
+        g_failingRegister = 0;
+    }
+    void TearDown() override {
+        McSetCommCalls(&recorder_->calls());
+        recorder_.reset();
+        platform::close_mutex(g_hCmdMutex.exchange(platform::kNoMutex));
+        for (McAxisRecord &r : g_AxisRecords) r.ResetAssignment();
+        std::memset(g_SlaveTable, 0, sizeof g_SlaveTable);
+        std::memset(&g_AxesGroupTable, 0, sizeof g_AxesGroupTable);
+        std::memset(g_GroupMaxVelocity, 0, sizeof g_GroupMaxVelocity);
+        g_ControllerModel.store(0);
+        g_bWritePermission.store(0);
+        FakeCommTest::TearDown();
+    }
+
+    std::vector<RequestBytes> async_requests() { return recorder_->async(); }
+    std::vector<RequestBytes> sync_requests() { return recorder_->sync(); }
+    void clear_requests() { recorder_->clear(); }
+    void status(std::uint32_t a, std::uint32_t v) { comm().set_register(kStatusBase + kBlock * a, v); }
+    // The recorded position of internal index a, in user units.
+    void position(std::uint32_t a, double units) {
+        auto raw = static_cast<std::uint64_t>(static_cast<std::int64_t>(std::llround(units / 0.00001)));
+        comm().set_register(kRecordPosBase + kBlock * a, static_cast<std::uint32_t>(raw));
+        comm().set_register(kRecordPosBase + kBlock * a + 1, static_cast<std::uint32_t>(raw >> 32));
+    }
+    // Defines group `number` with the axis numbers given, on the fake board.
+    void define(int number, std::vector<int> axes) {
+        ASSERT_EQ(QAX_SetLinearMotionInfo(number, static_cast<int>(axes.size()), axes.data()), 0);
+        clear_requests();
+    }
+    static bool any_flag_set() {
+        for (const McAxisRecord &r : g_AxisRecords) {
+            for (const auto &f : r.sending) {
+                if (f.load() != 0) return true;
+            }
+        }
+        return false;
+    }
+    std::vector<std::uint8_t> table_bytes() const {
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(&g_AxesGroupTable);
+        return {bytes, bytes + sizeof g_AxesGroupTable};
+    }
+
+private:
+    std::unique_ptr<RequestRecorder> recorder_;
+    McCommCalls calls_{};
+};
+
+// ---------------------------------------------------------------- definition
+
+TEST_F(GroupTest, DefinitionSortsSendsIndicesAndStoresTheTable) {
+    int axes[] = {5, 2};
+    JournalMark mark;
+    ASSERT_EQ(QAX_SetLinearMotionInfo(3, 2, axes), 0);
+    EXPECT_TRUE(mark.lines().empty());
+    EXPECT_EQ(axes[0], 2);
+    EXPECT_EQ(axes[1], 5);
+    auto sent = sync_requests();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(Word(sent[0], 0), 0x20160001u);
+    EXPECT_EQ(Word(sent[0], 4), 2u) << "group number - 1";
+    ExpectFields(sent[0], {U(2), U(1), U(3)});  // count, then the indices of axes 2 and 5
+    EXPECT_EQ(sent[0].size(), 32u);
+
+    ASSERT_EQ(g_AxesGroupTable.entryCount, 1);
+    const McAxesGroupEntry &e = g_AxesGroupTable.entries[0];
+    EXPECT_EQ(e.groupNumber, 3);
+    EXPECT_EQ(e.axisCount, 2);
+    EXPECT_EQ(e.axisNumbers[0], 2);
+    EXPECT_EQ(e.axisNumbers[1], 5);
+    EXPECT_EQ(g_GroupMaxVelocity[2], 400000000.0);
+
+    EXPECT_EQ(g_store.calls, 1);
+    EXPECT_EQ(g_store.id, 1026);
+    EXPECT_EQ(g_store.shared, 8);
+    EXPECT_EQ(g_store.timeout, 0);
+    EXPECT_EQ(g_store.data, table_bytes()) << "the whole 324-byte table";
+    EXPECT_EQ(g_store.data.size(), 324u);
+}
+
+TEST_F(GroupTest, DefinitionPlacesNewGroupsAtTheEndAndRedefinesInPlace) {
+    define(5, {1, 2, 3});
+    ASSERT_EQ(g_AxesGroupTable.entryCount, 1);
+    EXPECT_EQ(g_AxesGroupTable.entries[0].groupNumber, 5);
+    g_AxesGroupTable.entries[0].compareAxisIndex = 7;
+    g_GroupMaxVelocity[4] = 12.0;
+
+    define(5, {5, 2});
+    ASSERT_EQ(g_AxesGroupTable.entryCount, 1) << "the same entry is reused";
+    const McAxesGroupEntry &e = g_AxesGroupTable.entries[0];
+    EXPECT_EQ(e.axisCount, 2);
+    EXPECT_EQ(e.axisNumbers[0], 2);
+    EXPECT_EQ(e.axisNumbers[1], 5);
+    EXPECT_EQ(e.axisNumbers[2], 3) << "slots beyond the count keep their contents";
+    EXPECT_EQ(e.compareAxisIndex, 7);
+    EXPECT_EQ(g_GroupMaxVelocity[4], 400000000.0) << "a definition restores the maximum";
+
+    define(2, {3, 1});
+    ASSERT_EQ(g_AxesGroupTable.entryCount, 2);
+    EXPECT_EQ(g_AxesGroupTable.entries[1].groupNumber, 2);
+    EXPECT_EQ(g_store.calls, 3);
+    EXPECT_EQ(g_store.data, table_bytes());
+}
+
+TEST_F(GroupTest, DefinitionInputRefusalsLeaveTheTable) {
+    define(1, {1, 2});
+    const auto before = table_bytes();
+    struct Case {
+        const char *name;
+        int group;
+        std::vector<int> axes;
+        int count;
+        int result;
+        const char *line;
+        std::vector<int> sorted;  // the caller's array afterwards
+    };
+    const Case cases[] = {
+        {"count 1", 2, {1}, 1, -1, "CMD=0x20160001, FUN=0x1005008b, Input Parameter error", {1}},
+        {"count 7", 2, {1, 2, 3, 5, 1, 2, 3}, 7, -1, nullptr, {1, 2, 3, 5, 1, 2, 3}},
+        {"group 0", 0, {1, 2}, 2, -1, nullptr, {1, 2}},
+        {"group 17", 17, {1, 2}, 2, -1, nullptr, {1, 2}},
+        {"axis 0", 2, {3, 0}, 2, -1, "CMD=0x20160001, FUN=0x1005008b, Input Parameter error", {0, 3}},
+        {"axis 33", 2, {33, 1}, 2, -1, nullptr, {1, 33}},
+        {"axis 65535", 2, {65535, 2}, 2, -1, nullptr, {2, 65535}},
+        {"extreme axis numbers", 2, {INT_MAX, INT_MIN}, 2, -1, nullptr, {INT_MIN, INT_MAX}},
+        {"unconfigured axis", 2, {4, 1}, 2, -2, "CMD=0x20160001, FUN=0x1005008b, AxisNo Parameter error", {1, 4}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<int> axes = c.axes;
+        JournalMark mark;
+        EXPECT_EQ(QAX_SetLinearMotionInfo(c.group, c.count, axes.data()), c.result);
+        if (c.line != nullptr) {
+            EXPECT_EQ(only_text(mark), c.line);
+            EXPECT_EQ(mark.lines()[0].module, 4101);
+            EXPECT_EQ(mark.lines()[0].code, 0x100500);
+        }
+        if (c.count >= 2 && c.count <= 6 && c.group >= 1 && c.group <= 16) {
+            EXPECT_EQ(axes, c.sorted);
+        }
+        EXPECT_EQ(table_bytes(), before);
+    }
+    EXPECT_EQ(QAX_SetLinearMotionInfo(2, 2, nullptr), -1);
+    g_bWritePermission.store(0);
+    int axes[] = {2, 1};
+    JournalMark refused;
+    EXPECT_EQ(QAX_SetLinearMotionInfo(2, 2, axes), 1);
+    EXPECT_EQ(only_text(refused), "CMD=0x20160001, LIMITFUN=0xd, Controller No WritePermission");
+    EXPECT_TRUE(sync_requests().empty());
+    EXPECT_EQ(g_store.calls, 1) << "only the first definition was stored";
+    EXPECT_EQ(table_bytes(), before);
+}
+
+TEST_F(GroupTest, DefinitionStateRefusals) {
+    define(1, {1, 2});
+    struct Case {
+        const char *name;
+        std::function<void()> arrange;
+        int group;
+        std::vector<int> axes;
+        int result;
+        const char *line;  // module 4100
+        int code;
+    };
+    const Case cases[] = {
+        {"a type without group moves, on any model", [] { g_SlaveTable[2].productCode = kProductLinked; }, 2, {3, 5},
+         1, "CMD=0x20160001, FUN=0x10040041, Not supported axis type", 0x100402},
+        {"a member of the same set runs a linear move", [this] { status(1, kBit17); }, 2, {2, 1}, -3,
+         "CMD=0x20160001, FUN=0x10040041, Cmd is conflicted", 0x100405},
+        {"a member of the same set is being sent one", [] { g_AxisRecords[0].SetSending(kFlagPosMoveB, true); }, 1,
+         {1, 2}, -3, "CMD=0x20160001, FUN=0x10040041, Cmd is conflicted", 0x100405},
+        {"the compare outputs link the group", [] { g_AxesGroupTable.entries[1].compareLinked = 1; }, 2, {3, 5}, -3,
+         "CMD=0x20160001, FUN=0x10040041, Motion is Linked CompareOut", 0x100405},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        const auto before = table_bytes();
+        std::vector<int> axes = c.axes;
+        JournalMark mark;
+        EXPECT_EQ(QAX_SetLinearMotionInfo(c.group, static_cast<int>(axes.size()), axes.data()), c.result);
+        EXPECT_EQ(only_text(mark), c.line);
+        if (!mark.lines().empty()) {
+            EXPECT_EQ(mark.lines()[0].module, 4100);
+            EXPECT_EQ(mark.lines()[0].code, c.code);
+        }
+        EXPECT_TRUE(sync_requests().empty());
+        EXPECT_EQ(table_bytes(), before);
+        // Back to idle for the next case.
+        for (std::uint32_t a = 0; a < 4; ++a) status(a, 0);
+        for (McAxisRecord &r : g_AxisRecords) r.ResetAssignment();
+        for (std::uint32_t a = 0; a < 4; ++a) g_SlaveTable[a].productCode = kProductFull;
+        g_AxesGroupTable.entries[1].compareLinked = 0;
+    }
+
+    // A running linear move on axes that form no defined group is no conflict.
+    status(2, kBit18);
+    int other[] = {3, 5};
+    EXPECT_EQ(QAX_SetLinearMotionInfo(2, 2, other), 0);
+    status(2, 0);
+
+    g_failingRegister = kStatusBase + kBlock * 3;
+    int failing[] = {5, 1};
+    EXPECT_EQ(QAX_SetLinearMotionInfo(3, 2, failing), -5);
+}
+
+TEST_F(GroupTest, DefinitionWithAFullTableIsRefusedBeforeTheSend) {
+    // Sixteen entries in use, none of them group 9 (a table from the server
+    // may hold the same number twice).
+    g_AxesGroupTable.entryCount = 16;
+    for (McAxesGroupEntry &e : g_AxesGroupTable.entries) {
+        e.groupNumber = 1;
+        e.axisCount = 2;
+        e.axisNumbers[0] = 1;
+        e.axisNumbers[1] = 2;
+    }
+    const auto before = table_bytes();
+    int axes[] = {3, 5};
+    EXPECT_EQ(QAX_SetLinearMotionInfo(9, 2, axes), -3);
+    EXPECT_TRUE(sync_requests().empty());
+    EXPECT_EQ(table_bytes(), before);
+    EXPECT_EQ(QAX_SetLinearMotionInfo(1, 2, axes), 0) << "a group with an entry is redefined in place";
+    EXPECT_EQ(g_AxesGroupTable.entries[0].axisNumbers[0], 3);
+}
+
+TEST_F(GroupTest, DefinitionFailuresOfTheSendAndTheStore) {
+    int axes[] = {1, 2};
+    const auto before = table_bytes();
+    comm().sync_board_result.store(4871);
+    EXPECT_EQ(QAX_SetLinearMotionInfo(1, 2, axes), -6);
+    comm().sync_board_result.store(0);
+    comm().sync_result.store(31);
+    EXPECT_EQ(QAX_SetLinearMotionInfo(1, 2, axes), -7);
+    comm().sync_result.store(0);
+    EXPECT_EQ(table_bytes(), before) << "nothing stored while the board did not take it";
+    EXPECT_EQ(g_store.calls, 0);
+
+    g_store.result = 4609;
+    JournalMark mark;
+    EXPECT_EQ(QAX_SetLinearMotionInfo(1, 2, axes), -7);
+    EXPECT_EQ(only_text(mark), "FUN=0x1004004a, COMM return error, rtn=4609;");
+    EXPECT_EQ(mark.lines()[0].module, 4100);
+    EXPECT_EQ(mark.lines()[0].code, 0x100502);
+    EXPECT_EQ(McFindGroupEntry(1), 0) << "this process holds the new group all the same";
+}
+
+// ---------------------------------------------------------------- profile
+
+TEST_F(GroupTest, ProfileConvertsKeepsTheMaximumAndFloorsSmallValues) {
+    define(4, {1, 3});
+    ASSERT_EQ(QAX_SetLinearMotionProfile(4, 100.0, 0.0000005, 250.0, 1000000.0, 2000.0, 1.0e9), 0);
+    auto sent = sync_requests();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(Word(sent[0], 0), 0x20170001u);
+    EXPECT_EQ(Word(sent[0], 4), 3u);
+    // 1 ms cycle: per cycle, in counts of 0.00001.
+    ExpectFields(sent[0], {D(10000.0), D(0.0), D(100000.0), D(200.0), D(100000.0)});
+    EXPECT_EQ(sent[0].size(), 60u);
+    EXPECT_EQ(g_GroupMaxVelocity[3], 250.0);
+
+    comm().sync_board_result.store(4873);
+    EXPECT_EQ(QAX_SetLinearMotionProfile(4, 1, 1, 75.0, 1, 1, 1), -6);
+    EXPECT_EQ(g_GroupMaxVelocity[3], 75.0) << "kept although the board refused the profile";
+}
+
+TEST_F(GroupTest, ProfileRefusals) {
+    define(1, {1, 2});
+    define(2, {3, 5});
+    g_SlaveTable[3].productCode = kProductLinked;  // axis 5
+    struct Case {
+        const char *name;
+        std::function<int()> call;
+        int result;
+        const char *line;
+    };
+    const Case cases[] = {
+        {"group 0", [] { return QAX_SetLinearMotionProfile(0, 1, 1, 1, 1, 1, 1); }, -1,
+         "CMD=0x20170001, FUN=0x1005005d, Input Parameter error"},
+        {"group 17", [] { return QAX_SetLinearMotionProfile(17, 1, 1, 1, 1, 1, 1); }, -1, nullptr},
+        {"negative value", [] { return QAX_SetLinearMotionProfile(1, 1, 1, 1, 1, -0.1, 1); }, -1, nullptr},
+        {"NaN", [] { return QAX_SetLinearMotionProfile(1, kNaN, 1, 1, 1, 1, 1); }, -1, nullptr},
+        {"infinite maximum", [] { return QAX_SetLinearMotionProfile(1, 1, 1, kInf, 1, 1, 1); }, -1, nullptr},
+        {"group not defined", [] { return QAX_SetLinearMotionProfile(3, 1, 1, 1, 1, 1, 1); }, -3,
+         "CMD=0x20170001, FUN=0x10040027, Axesgroup not config"},
+        {"a member of a type without group moves", [] { return QAX_SetLinearMotionProfile(2, 1, 1, 1, 1, 1, 1); }, 1,
+         "CMD=0x20170001, FUN=0x10040027, Not supported axis type"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        JournalMark mark;
+        EXPECT_EQ(c.call(), c.result);
+        if (c.line != nullptr) {
+            EXPECT_EQ(only_text(mark), c.line);
+        }
+    }
+    EXPECT_EQ(g_GroupMaxVelocity[0], 400000000.0);
+    g_failingRegister = kStatusBase + kBlock * 1;
+    EXPECT_EQ(QAX_SetLinearMotionProfile(1, 1, 1, 9, 1, 1, 1), -5);
+    EXPECT_EQ(g_GroupMaxVelocity[0], 400000000.0) << "the maximum is set only after the members were read";
+    g_failingRegister = 0;
+    g_bWritePermission.store(0);
+    EXPECT_EQ(QAX_SetLinearMotionProfile(1, 1, 1, 9, 1, 1, 1), 1);
+    EXPECT_TRUE(sync_requests().empty());
 }
 
 }  // namespace
