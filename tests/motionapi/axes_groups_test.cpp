@@ -209,6 +209,9 @@ protected:
     std::vector<RequestBytes> async_requests() { return recorder_->async(); }
     std::vector<RequestBytes> sync_requests() { return recorder_->sync(); }
     void clear_requests() { recorder_->clear(); }
+
+public:
+    // Status word of internal index a on the fake board.
     void status(std::uint32_t a, std::uint32_t v) { comm().set_register(kStatusBase + kBlock * a, v); }
     // The recorded position of internal index a, in user units.
     void position(std::uint32_t a, double units) {
@@ -216,6 +219,8 @@ protected:
         comm().set_register(kRecordPosBase + kBlock * a, static_cast<std::uint32_t>(raw));
         comm().set_register(kRecordPosBase + kBlock * a + 1, static_cast<std::uint32_t>(raw >> 32));
     }
+
+protected:
     // Defines group `number` with the axis numbers given, on the fake board.
     void define(int number, std::vector<int> axes) {
         ASSERT_EQ(QAX_SetLinearMotionInfo(number, static_cast<int>(axes.size()), axes.data()), 0);
@@ -494,6 +499,442 @@ TEST_F(GroupTest, ProfileRefusals) {
     g_bWritePermission.store(0);
     EXPECT_EQ(QAX_SetLinearMotionProfile(1, 1, 1, 9, 1, 1, 1), 1);
     EXPECT_TRUE(sync_requests().empty());
+}
+
+// ---------------------------------------------------------------- linear moves
+
+// Groups 1 = axes {1, 2} (indices 0, 1) and 2 = axes {1, 3, 5} (0, 2, 3).
+class LinearTest : public GroupTest {
+protected:
+    void SetUp() override {
+        GroupTest::SetUp();
+        if (HasFatalFailure()) return;
+        define(1, {2, 1});
+        define(2, {5, 1, 3});
+    }
+    static std::uint32_t bits(std::initializer_list<std::uint32_t> indices) {
+        std::uint32_t b = 0;
+        for (std::uint32_t i : indices) b |= 1u << i;
+        return b;
+    }
+};
+
+TEST_F(LinearTest, StartSendsCountsSpeedAndPathLengthThenSetsTheMask) {
+    struct Case {
+        const char *name;
+        std::function<void(LinearTest &)> arrange;
+        std::uint16_t group;
+        std::vector<double> targets;
+        int bytes;  // -1: all targets
+        double velocity;
+        int mode;
+        std::uint32_t command;
+        std::vector<Field> fields;
+        std::uint32_t mask;
+        std::uint32_t maskBits;
+    };
+    auto at = [](std::vector<std::pair<std::uint32_t, double>> positions) {
+        return [positions](LinearTest &t) {
+            for (auto [a, p] : positions) t.position(a, p);
+        };
+    };
+    const Case cases[] = {
+        {"relative 3, 4: length 5", at({}), 1, {3.0, 4.0}, -1, 100.0, 0, 0x20090000,
+         {D(300000), D(400000), D(0), D(0), D(0), D(0), D(10000), D(500000)}, 5508, bits({0, 1})},
+        {"absolute from 1, 1 to 4, 5: length 5", at({{0, 1.0}, {1, 1.0}}), 1, {4.0, 5.0}, -1, 100.0, 1, 0x20080000,
+         {D(400000), D(500000), D(0), D(0), D(0), D(0), D(10000), D(500000)}, 5507, bits({0, 1})},
+        {"three targets on a 2-axis group: the third is not sent", at({}), 1, {3.0, 4.0, 9.0}, 24, 100.0, 0,
+         0x20090000, {D(300000), D(400000), D(0), D(0), D(0), D(0), D(10000), D(500000)}, 5508, bits({0, 1})},
+        {"two targets on a 3-axis group: the third is 0", at({{3, -12.0}}), 2, {3.0, 4.0}, 16, 100.0, 1, 0x20080000,
+         {D(300000), D(400000), D(0), D(0), D(0), D(0), D(10000), D(1300000)}, 5507, bits({0, 2, 3})},
+        {"17 bytes are two targets", at({}), 1, {-3.0, -4.0, 7.0}, 17, 100.0, 0, 0x20090000,
+         {D(-300000), D(-400000), D(0), D(0), D(0), D(0), D(10000), D(500000)}, 5508, bits({0, 1})},
+        {"targets round half away from zero", at({}), 1, {0.000005, -0.000005}, -1, 100.0, 0, 0x20090000,
+         {D(1), D(-1), D(0), D(0), D(0), D(0), D(10000), D(1)}, 5508, bits({0, 1})},
+        {"absolute velocity above the maximum", [](LinearTest &) { g_GroupMaxVelocity[0] = 50.0; }, 1, {0.0, 0.0}, -1,
+         50.00005, 1, 0x20080000, {D(0), D(0), D(0), D(0), D(0), D(0), D(5000), D(0)}, 5507, bits({0, 1})},
+        {"relative velocity within the dead band above the maximum",
+         [](LinearTest &) { g_GroupMaxVelocity[0] = 50.0; }, 1, {0.0, 0.0}, -1, 50.00005, 0, 0x20090000,
+         {D(0), D(0), D(0), D(0), D(0), D(0), D(5000.005), D(0)}, 5508, bits({0, 1})},
+        {"relative velocity beyond the dead band", [](LinearTest &) { g_GroupMaxVelocity[0] = 50.0; }, 1, {0.0, 0.0},
+         -1, 50.001, 0, 0x20090000, {D(0), D(0), D(0), D(0), D(0), D(0), D(5000), D(0)}, 5508, bits({0, 1})},
+        {"the speed caps at the board's limit", at({}), 1, {1.0, 0.0}, -1, 1.0e12, 0, 0x20090000,
+         {D(100000), D(0), D(0), D(0), D(0), D(0), D(2147483647.0), D(100000)}, 5508, bits({0, 1})},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (std::uint32_t a = 0; a < 4; ++a) position(a, 0.0);
+        g_GroupMaxVelocity[0] = g_GroupMaxVelocity[1] = 400000000.0;
+        c.arrange(*this);
+        comm().set_register(5507, 0);
+        comm().set_register(5508, 0);
+        clear_requests();
+        const int bytes = c.bytes < 0 ? static_cast<int>(8 * c.targets.size()) : c.bytes;
+        ASSERT_EQ(QAX_StartLinearMotion(c.group, c.targets.data(), bytes, c.velocity, c.mode), 0);
+        auto sent = async_requests();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(Word(sent[0], 0), c.command);
+        EXPECT_EQ(Word(sent[0], 4), c.group - 1u);
+        ExpectFields(sent[0], c.fields);
+        EXPECT_EQ(sent[0].size(), 84u);
+        EXPECT_EQ(comm().get_register(c.mask), c.maskBits);
+        EXPECT_EQ(comm().get_register(c.mask == 5507 ? 5508 : 5507), 0u);
+        EXPECT_FALSE(any_flag_set());
+    }
+}
+
+// The members' sending flag of the form is set while the start is sent.
+std::uint32_t g_flagsSeenAtSend = 0;
+int (*g_plainChannelCmd)(int, const void *, std::uint32_t, void *, std::uint32_t, std::uint32_t *) = nullptr;
+
+TEST_F(LinearTest, MembersCarryTheFormsSendingFlagDuringTheSend) {
+    McCommCalls calls = McComm();
+    g_plainChannelCmd = calls.ChannelCmd;
+    calls.ChannelCmd = [](int link, const void *in, std::uint32_t inLen, void *out, std::uint32_t outLen,
+                          std::uint32_t *returned) {
+        g_flagsSeenAtSend = 0;
+        for (std::uint32_t a = 0; a < 4; ++a) {
+            if (g_AxisRecords[a].Sending(kFlagPosMoveA)) g_flagsSeenAtSend |= 1u << a;
+            if (g_AxisRecords[a].Sending(kFlagPosMoveB)) g_flagsSeenAtSend |= 1u << (a + 8);
+        }
+        return g_plainChannelCmd(link, in, inLen, out, outLen, returned);
+    };
+    McSetCommCalls(&calls);
+    const double targets[] = {1.0, 2.0, 3.0};
+    ASSERT_EQ(QAX_StartLinearMotion(2, targets, sizeof targets, 10.0, 1), 0);
+    EXPECT_EQ(g_flagsSeenAtSend, bits({0, 2, 3})) << "absolute: the mode-1 byte";
+    comm().set_register(5507, 0);
+    ASSERT_EQ(QAX_StartLinearMotion(2, targets, sizeof targets, 10.0, 0), 0);
+    EXPECT_EQ(g_flagsSeenAtSend, bits({0, 2, 3}) << 8) << "relative: the mode-0 byte";
+    EXPECT_FALSE(any_flag_set());
+}
+
+TEST_F(LinearTest, StartRefusals) {
+    const double two[] = {1.0, 2.0};
+    struct Case {
+        const char *name;
+        std::function<int()> call;
+        int result;
+        const char *line;  // nullptr: not checked
+    };
+    const Case cases[] = {
+        {"15 bytes", [&] { return QAX_StartLinearMotion(1, two, 15, 10.0, 0); }, -1,
+         "CMD=0x20080000, FUN=0x10050026, Input Parameter error"},
+        {"56 bytes", [&] { return QAX_StartLinearMotion(1, two, 56, 10.0, 1); }, -1, nullptr},
+        {"negative bytes count as a huge size", [&] { return QAX_StartLinearMotion(1, two, -16, 10.0, 1); }, -1,
+         nullptr},
+        {"mode 2", [&] { return QAX_StartLinearMotion(1, two, 16, 10.0, 2); }, -1,
+         "CMD=0x20080000, FUN=0x10050026, Input Parameter error"},
+        {"no targets", [] { return QAX_StartLinearMotion(1, nullptr, 16, 10.0, 1); }, -1, nullptr},
+        {"group 0", [&] { return QAX_StartLinearMotion(0, two, 16, 10.0, 0); }, -1,
+         "CMD=0x20090000, FUN=0x10050027, Input Parameter error"},
+        {"group 17", [&] { return QAX_StartLinearMotion(17, two, 16, 10.0, 1); }, -1,
+         "CMD=0x20080000, FUN=0x10050026, Input Parameter error"},
+        {"velocity 0", [&] { return QAX_StartLinearMotion(1, two, 16, 0.0, 1); }, -1, nullptr},
+        {"velocity 0.0000005", [&] { return QAX_StartLinearMotion(1, two, 16, 0.0000005, 1); }, -1, nullptr},
+        {"velocity negative", [&] { return QAX_StartLinearMotion(1, two, 16, -5.0, 0); }, -1, nullptr},
+        {"velocity NaN", [&] { return QAX_StartLinearMotion(1, two, 16, kNaN, 0); }, -1, nullptr},
+        {"velocity infinite", [&] { return QAX_StartLinearMotion(1, two, 16, kInf, 0); }, -1, nullptr},
+        {"target NaN",
+         [] {
+             const double t[] = {1.0, kNaN};
+             return QAX_StartLinearMotion(1, t, 16, 10.0, 1);
+         },
+         -1, nullptr},
+        {"target beyond the count",
+         [] {
+             const double t[] = {1.0e15, 0.0};
+             return QAX_StartLinearMotion(1, t, 16, 10.0, 0);
+         },
+         -1, nullptr},
+        {"group not defined", [&] { return QAX_StartLinearMotion(3, two, 16, 10.0, 1); }, -3,
+         "CMD=0x20080000, FUN=0x1004001b, Axesgroup not config"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        JournalMark mark;
+        EXPECT_EQ(c.call(), c.result);
+        if (c.line != nullptr) {
+            EXPECT_EQ(only_text(mark), c.line);
+        }
+    }
+    g_bWritePermission.store(0);
+    JournalMark refused;
+    EXPECT_EQ(QAX_StartLinearMotion(1, two, 16, 10.0, 0), 1);
+    EXPECT_EQ(only_text(refused), "CMD=0x20080000, LIMITFUN=0xd, Controller No WritePermission");
+    EXPECT_TRUE(async_requests().empty());
+    EXPECT_EQ(comm().get_register(5507) | comm().get_register(5508), 0u);
+    EXPECT_FALSE(any_flag_set());
+}
+
+TEST_F(LinearTest, StartStateRefusalsAndFailuresAfterTheSend) {
+    const double two[] = {1.0, 2.0};
+    status(1, kBit18);
+    JournalMark running;
+    EXPECT_EQ(QAX_StartLinearMotion(1, two, 16, 10.0, 1), -3);
+    EXPECT_EQ(only_text(running), "CMD=0x20080000, FUN=0x1004001b, Cmd run conflict");
+    status(1, 0);
+    comm().set_register(5508, 1u << 0);
+    EXPECT_EQ(QAX_StartLinearMotion(1, two, 16, 10.0, 1), -3) << "a member's start is still pending";
+    comm().set_register(5508, 0);
+    EXPECT_TRUE(async_requests().empty());
+
+    // Full queue: two lines, no mask, no flag.
+    comm().set_register(kAsynQueueLevel, 4000u << 16);
+    JournalMark full;
+    EXPECT_EQ(QAX_StartLinearMotion(1, two, 16, 10.0, 0), -3);
+    auto lines = full.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].text, "FUN=0x10020017, AsynImmCmd Buffer Full");
+    EXPECT_EQ(lines[1].text, "CMD=0x20090000, FUN=0x10050027, WDF AsynImmCmd return error:-3");
+    EXPECT_EQ(lines[1].code, 0x100502);
+    EXPECT_EQ(comm().get_register(5508), 0u);
+    EXPECT_FALSE(any_flag_set());
+    comm().set_register(kAsynQueueLevel, 0);
+
+    // The mask cannot be read after the send: -5, the move is on the board.
+    McCommCalls calls = McComm();
+    calls.ReadMultiRegister32 = [](const std::uint32_t *indices, std::uint32_t *values, int count) {
+        for (int i = 0; i < count; ++i) values[i] = 0;
+        return indices[0] == 5507 && count == 1 ? 31 : 0;
+    };
+    McSetCommCalls(&calls);
+    EXPECT_EQ(QAX_StartLinearMotion(1, two, 16, 10.0, 1), -5);
+    EXPECT_EQ(async_requests().size(), 1u);
+    EXPECT_FALSE(any_flag_set());
+}
+
+TEST_F(LinearTest, AGroupEntryFromTheServerNamingNoConfiguredAxisIsRefused) {
+    const double two[] = {1.0, 2.0};
+    struct Case {
+        const char *name;
+        std::function<void(McAxesGroupEntry &)> corrupt;
+    };
+    const Case cases[] = {
+        {"an axis not configured", [](McAxesGroupEntry &e) { e.axisNumbers[1] = 4; }},
+        {"an axis number beyond 32", [](McAxesGroupEntry &e) { e.axisNumbers[0] = 40; }},
+        {"more than six axes", [](McAxesGroupEntry &e) { e.axisCount = 7; }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const McAxesGroupEntry kept = g_AxesGroupTable.entries[0];
+        c.corrupt(g_AxesGroupTable.entries[0]);
+        std::uint32_t value = 9;
+        JournalMark mark;
+        EXPECT_EQ(QAX_StartLinearMotion(1, two, 16, 10.0, 1), -2);
+        EXPECT_EQ(only_text(mark), "CMD=0x20080000, FUN=0x10050026, AxisNo Parameter error");
+        EXPECT_EQ(QAX_UpdateLinearMotionPosition(1, two, 16, 1), -2);
+        EXPECT_EQ(QAX_UpdateLinearMotionVelocity(1, 1.0), -2);
+        EXPECT_EQ(QAX_GetLinearMotionStatus(1, 1, &value), -2);
+        EXPECT_EQ(value, 0u);
+        EXPECT_EQ(QAX_StopMotion(1, 0), -2);
+        EXPECT_EQ(QAX_StopMotion(1, 1), -2);
+        EXPECT_EQ(QAX_SetLinearMotionProfile(1, 1, 1, 1, 1, 1, 1), -2);
+        g_AxesGroupTable.entries[0] = kept;
+    }
+    EXPECT_TRUE(async_requests().empty());
+    EXPECT_TRUE(sync_requests().empty());
+    EXPECT_EQ(comm().get_register(5507), 0u);
+    EXPECT_FALSE(any_flag_set());
+}
+
+TEST_F(LinearTest, TargetUpdateSendsKindCountsAndLength) {
+    position(0, 1.0);
+    position(1, 1.0);
+    status(0, kBit17);
+    status(1, kBit17);
+    const double targets[] = {4.0, 5.0};
+    ASSERT_EQ(QAX_UpdateLinearMotionPosition(1, targets, sizeof targets, 1), 0);
+    status(0, kBit18);
+    status(1, kBit18);
+    const double relative[] = {-3.0, 4.0, 8.0};
+    ASSERT_EQ(QAX_UpdateLinearMotionPosition(1, relative, sizeof relative, 0), 0);
+    auto sent = async_requests();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(Word(sent[0], 0), 0x200d0001u);
+    EXPECT_EQ(Word(sent[0], 4), 0u);
+    ExpectFields(sent[0], {U(0), L(400000), L(500000), L(0), L(0), L(0), L(0), L(500000)});
+    ExpectFields(sent[1], {U(1), L(-300000), L(400000), L(0), L(0), L(0), L(0), L(500000)});
+    EXPECT_EQ(sent[0].size(), 80u);
+    EXPECT_EQ(comm().get_register(5507) | comm().get_register(5508), 0u) << "no mask";
+
+    JournalMark mismatch;
+    EXPECT_EQ(QAX_UpdateLinearMotionPosition(1, targets, sizeof targets, 1), -3);
+    EXPECT_EQ(only_text(mismatch), "CMD=0x200d0001, FUN=0x1004001c, Move type is not matched");
+    status(0, 0);
+    status(1, 0);
+    EXPECT_EQ(QAX_UpdateLinearMotionPosition(1, relative, 24, 0), -3) << "nothing runs";
+
+    struct Case {
+        const char *name;
+        std::function<int()> call;
+        int result;
+    };
+    const Case refusals[] = {
+        {"15 bytes", [&] { return QAX_UpdateLinearMotionPosition(1, targets, 15, 1); }, -1},
+        {"mode 3", [&] { return QAX_UpdateLinearMotionPosition(1, targets, 16, 3); }, -1},
+        {"no targets", [] { return QAX_UpdateLinearMotionPosition(1, nullptr, 16, 1); }, -1},
+        {"group 0", [&] { return QAX_UpdateLinearMotionPosition(0, targets, 16, 1); }, -1},
+        {"group 17", [&] { return QAX_UpdateLinearMotionPosition(17, targets, 16, 0); }, -1},
+        {"infinite target",
+         [] {
+             const double t[] = {kInf, 1.0};
+             return QAX_UpdateLinearMotionPosition(1, t, 16, 0);
+         },
+         -1},
+        {"group not defined", [&] { return QAX_UpdateLinearMotionPosition(9, targets, 16, 1); }, -3},
+    };
+    for (const Case &c : refusals) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.call(), c.result);
+    }
+    JournalMark line;
+    EXPECT_EQ(QAX_UpdateLinearMotionPosition(1, targets, 8, 1), -1);
+    EXPECT_EQ(only_text(line), "CMD=0x200d0001, FUN=0x10050028, Input Parameter error");
+    g_bWritePermission.store(0);
+    EXPECT_EQ(QAX_UpdateLinearMotionPosition(1, targets, 16, 1), 1);
+    EXPECT_EQ(async_requests().size(), 2u);
+}
+
+TEST_F(LinearTest, VelocityUpdateCapsAtTheMaximumAndHonoursTheGroupRegister) {
+    g_GroupMaxVelocity[1] = 20.0;
+    ASSERT_EQ(QAX_UpdateLinearMotionVelocity(2, 20.00001), 0);
+    ASSERT_EQ(QAX_UpdateLinearMotionVelocity(2, 0.0), 0) << "0 is accepted";
+    ASSERT_EQ(QAX_UpdateLinearMotionVelocity(2, 10.0), 0);
+    auto sent = async_requests();
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(Word(sent[0], 0), 0x20030000u);
+    EXPECT_EQ(Word(sent[0], 4), 1u);
+    ExpectFields(sent[0], {D(2000.0)});
+    ExpectFields(sent[1], {D(0.0)});
+    ExpectFields(sent[2], {D(1000.0)});
+    EXPECT_EQ(sent[0].size(), 28u);
+
+    comm().set_register(5512, 1u << 1);
+    JournalMark busy;
+    EXPECT_EQ(QAX_UpdateLinearMotionVelocity(2, 1.0), -3);
+    EXPECT_EQ(only_text(busy), "CMD=0x20030000, FUN=0x1004001d, Cmd run conflict");
+    comm().set_register(5512, 1u << 0);
+    EXPECT_EQ(QAX_UpdateLinearMotionVelocity(2, 1.0), 0) << "another group's bit";
+
+    JournalMark negative;
+    EXPECT_EQ(QAX_UpdateLinearMotionVelocity(2, -1.0), -1);
+    EXPECT_EQ(only_text(negative), "CMD=0x20030000, FUN=0x1005002b, Input Parameter error");
+    EXPECT_EQ(QAX_UpdateLinearMotionVelocity(2, kNaN), -1);
+    EXPECT_EQ(QAX_UpdateLinearMotionVelocity(0, 1.0), -1);
+    EXPECT_EQ(QAX_UpdateLinearMotionVelocity(17, 1.0), -1);
+    EXPECT_EQ(QAX_UpdateLinearMotionVelocity(5, 1.0), -3);
+    g_bWritePermission.store(0);
+    EXPECT_EQ(QAX_UpdateLinearMotionVelocity(2, 1.0), 1);
+    EXPECT_EQ(async_requests().size(), 4u);
+}
+
+TEST_F(LinearTest, StatusTellsWhetherAnyMemberMoves) {
+    struct Case {
+        const char *name;
+        std::function<void(LinearTest &)> arrange;
+        std::uint32_t expected;
+    };
+    const Case cases[] = {
+        {"idle", [](LinearTest &) {}, 0},
+        {"bit 17 on one member", [](LinearTest &t) { t.status(3, kBit17); }, 1},
+        {"bit 18 on one member", [](LinearTest &t) { t.status(0, kBit18); }, 1},
+        {"a position move of a member is no linear move", [](LinearTest &t) { t.status(2, 1u << 13); }, 0},
+        {"a member being sent a start", [](LinearTest &) { g_AxisRecords[2].SetSending(kFlagPosMoveA, true); }, 1},
+        {"a non-member moving", [](LinearTest &t) { t.status(1, kBit17); }, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (std::uint32_t a = 0; a < 4; ++a) status(a, 0);
+        for (McAxisRecord &r : g_AxisRecords) r.ResetAssignment();
+        c.arrange(*this);
+        std::uint32_t value = 7;
+        ASSERT_EQ(QAX_GetLinearMotionStatus(2, 1, &value), 0);
+        EXPECT_EQ(value, c.expected);
+    }
+    g_bWritePermission.store(0);
+    std::uint32_t value = 7;
+    EXPECT_EQ(QAX_GetLinearMotionStatus(2, 1, &value), 0) << "no write permission needed";
+
+    value = 7;
+    JournalMark item;
+    EXPECT_EQ(QAX_GetLinearMotionStatus(2, 2, &value), -1);
+    EXPECT_EQ(only_text(item), "CMD=0x20140001, FUN=0x1005005e, Input Parameter error");
+    EXPECT_EQ(value, 0u);
+    value = 7;
+    EXPECT_EQ(QAX_GetLinearMotionStatus(17, 1, &value), -1);
+    EXPECT_EQ(value, 0u);
+    value = 7;
+    EXPECT_EQ(QAX_GetLinearMotionStatus(6, 1, &value), -3);
+    EXPECT_EQ(value, 0u);
+    EXPECT_EQ(QAX_GetLinearMotionStatus(2, 1, nullptr), -1);
+    status(2, kBit17);
+    g_failingRegister = kStatusBase + kBlock * 3;
+    value = 7;
+    EXPECT_EQ(QAX_GetLinearMotionStatus(2, 1, &value), -5);
+    EXPECT_EQ(value, 0u);
+    EXPECT_TRUE(async_requests().empty());
+    EXPECT_TRUE(sync_requests().empty());
+}
+
+TEST_F(LinearTest, StopsSendTheirFormAndRefuseBadInput) {
+    ASSERT_EQ(QAX_StopMotion(2, 0), 0);
+    ASSERT_EQ(QAX_StopMotion(2, 1), 0);
+    auto sent = async_requests();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(Word(sent[0], 0), 0x20060000u);
+    EXPECT_EQ(Word(sent[1], 0), 0x20070000u);
+    for (const auto &r : sent) {
+        EXPECT_EQ(Word(r, 4), 1u);
+        ExpectFields(r, {});
+    }
+    EXPECT_EQ(comm().get_register(5503) | comm().get_register(5504), 0u);
+    EXPECT_FALSE(any_flag_set());
+    clear_requests();
+
+    struct Case {
+        const char *name;
+        std::function<int()> call;
+        int result;
+        const char *line;
+    };
+    const Case cases[] = {
+        {"mode 2", [] { return QAX_StopMotion(2, 2); }, -1, "CMD=0x20060000, FUN=0x10050029, Input Parameter error"},
+        {"mode 0, group 0", [] { return QAX_StopMotion(0, 0); }, -1,
+         "CMD=0x20060000, FUN=0x10050029, Input Parameter error"},
+        {"mode 1, group 17", [] { return QAX_StopMotion(17, 1); }, -1,
+         "CMD=0x20070000, FUN=0x1005002a, Input Parameter error"},
+        {"mode 0, group not defined", [] { return QAX_StopMotion(7, 0); }, -3,
+         "CMD=0x20060000, FUN=0x1004001d, Axesgroup not config"},
+        {"mode 1, group not defined", [] { return QAX_StopMotion(7, 1); }, -3,
+         "CMD=0x20070000, FUN=0x1004001d, Axesgroup not config"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        JournalMark mark;
+        EXPECT_EQ(c.call(), c.result);
+        EXPECT_EQ(only_text(mark), c.line);
+    }
+    // The group register refuses the decelerating form only.
+    comm().set_register(5512, 1u << 1);
+    EXPECT_EQ(QAX_StopMotion(2, 0), -3);
+    EXPECT_EQ(QAX_StopMotion(2, 1), 0);
+    comm().set_register(5512, 0);
+    // A member of a type without group moves: the immediate form answers 1
+    // on every model, the other -3 on this one.
+    g_SlaveTable[3].productCode = kProductLinked;
+    EXPECT_EQ(QAX_StopMotion(2, 1), 1);
+    EXPECT_EQ(QAX_StopMotion(2, 0), -3);
+    g_SlaveTable[3].productCode = kProductFull;
+    comm().set_register(kStateBase + kBlock * 2, 0xF00);
+    JournalMark disabled;
+    EXPECT_EQ(QAX_StopMotion(2, 1), -3);
+    EXPECT_EQ(only_text(disabled), "CMD=0x20070000, FUN=0x1004001d, Axis is not enabled");
+    g_bWritePermission.store(0);
+    JournalMark refused;
+    EXPECT_EQ(QAX_StopMotion(2, 1), 1);
+    EXPECT_EQ(only_text(refused), "CMD=0x20060000, LIMITFUN=0xd, Controller No WritePermission");
+    EXPECT_EQ(async_requests().size(), 1u);
 }
 
 }  // namespace
