@@ -19,7 +19,11 @@
 #include "core/connection.h"
 #include "motion_fixture.h"
 #include "motionapi.h"
+#include "platform/platform.h"
 #include "request_recorder.h"
+#include "cardhost/constants.h"
+#include "vboard/group_model.h"
+#include "vboard/motion_model.h"
 
 namespace motion_test {
 namespace {
@@ -935,6 +939,232 @@ TEST_F(LinearTest, StopsSendTheirFormAndRefuseBadInput) {
     EXPECT_EQ(QAX_StopMotion(2, 1), 1);
     EXPECT_EQ(only_text(refused), "CMD=0x20060000, LIMITFUN=0xd, Controller No WritePermission");
     EXPECT_EQ(async_requests().size(), 1u);
+}
+
+// ---------------------------------------------------------------- end to end
+
+// The whole stack on the virtual board with its motion and group models;
+// the test's sleeps run the board's cycles (1 ms each). The server's
+// machine has axes 1 and 2 at indices 0 and 1 and group 1 = {1, 2}, to
+// which a compare output is linked.
+class GroupStackTest : public StackTest {
+protected:
+    static constexpr std::uint16_t kGroup = 2;
+
+    void SetUp() override {
+        StackTest::SetUp();
+        if (HasFatalFailure()) return;
+        motion_ = std::make_unique<vboard::MotionModel>(board());
+        groups_ = std::make_unique<vboard::GroupModel>(board());
+        run_board_on_sleeps();
+    }
+    void TearDown() override {
+        clock().set_sleep_hook({});
+        groups_.reset();
+        motion_.reset();
+        StackTest::TearDown();
+        std::memset(g_SlaveTable, 0, sizeof g_SlaveTable);
+        std::memset(&g_AxesGroupTable, 0, sizeof g_AxesGroupTable);
+        std::memset(g_GroupMaxVelocity, 0, sizeof g_GroupMaxVelocity);
+    }
+    vboard::GroupModel &groups() { return *groups_; }
+
+    // Opens the controller, defines group 2 = axes {1, 2} and enables both.
+    void open_group() {
+        ASSERT_EQ(QAX_Init(), 0);
+        int axes[] = {2, 1};
+        ASSERT_EQ(QAX_SetLinearMotionInfo(kGroup, 2, axes), 0);
+        ASSERT_EQ(QAX_SRVONAxis(1, 1), 0);
+        ASSERT_EQ(QAX_SRVONAxis(2, 1), 0);
+    }
+    // Positions of axes 1 and 2 read through the library.
+    std::pair<double, double> positions() {
+        double p1 = 0.0;
+        double p2 = 0.0;
+        EXPECT_EQ(QAX_GetAxisPosition(1, &p1), 0);
+        EXPECT_EQ(QAX_GetAxisPosition(2, &p2), 0);
+        return {p1, p2};
+    }
+    void expect_at(double x, double y) {
+        const auto [px, py] = positions();
+        EXPECT_DOUBLE_EQ(px, x);
+        EXPECT_DOUBLE_EQ(py, y);
+    }
+    std::uint32_t board_status(std::uint32_t index) { return board().get_register(kStatusBase + kBlock * index); }
+    std::uint32_t moving_status() {
+        std::uint32_t value = 9;
+        EXPECT_EQ(QAX_GetLinearMotionStatus(kGroup, 1, &value), 0);
+        return value;
+    }
+    // Sleeps one cycle at a time until the group's move ends; the cycles it took.
+    int wait_idle(int limit = 1000) {
+        int cycles = 0;
+        while (groups().moving(kGroup) && cycles < limit) {
+            platform::sleep_ms(1);
+            ++cycles;
+        }
+        return cycles;
+    }
+
+private:
+    std::unique_ptr<vboard::MotionModel> motion_;
+    std::unique_ptr<vboard::GroupModel> groups_;
+};
+
+TEST_F(GroupStackTest, MembersMoveOnOneLineAndArriveTogether) {
+    open_group();
+    EXPECT_EQ(groups().group_axes(kGroup), (std::vector<std::uint32_t>{0, 1}));
+    EXPECT_EQ(moving_status(), 0u);
+
+    struct Leg {
+        const char *name;
+        std::vector<double> targets;  // axes 1, 2
+        int mode;
+        std::uint32_t runningBit;
+        std::uint32_t mask;
+        std::pair<double, double> end;
+    };
+    const Leg legs[] = {
+        {"absolute", {2.0, -1.0}, 1, kBit17, 5507, {2.0, -1.0}},
+        {"relative", {-1.0, 1.5}, 0, kBit18, 5508, {1.0, 0.5}},
+    };
+    for (const Leg &leg : legs) {
+        SCOPED_TRACE(leg.name);
+        const auto [x0, y0] = positions();
+        const double dx = leg.end.first - x0;
+        const double dy = leg.end.second - y0;
+        ASSERT_EQ(QAX_StartLinearMotion(kGroup, leg.targets.data(), 16, 100.0, leg.mode), 0);
+        EXPECT_EQ(board().get_register(leg.mask), 0x3u) << "pending until the board takes the move over";
+        EXPECT_EQ(board_status(0) & (kBit17 | kBit18), leg.runningBit);
+        EXPECT_EQ(board_status(1) & (kBit17 | kBit18), leg.runningBit);
+        EXPECT_EQ(moving_status(), 1u);
+        JournalMark busy;
+        EXPECT_EQ(QAX_StartLinearMotion(kGroup, leg.targets.data(), 16, 100.0, leg.mode), -3) << "already running";
+        EXPECT_EQ(only_text(busy), leg.mode == 1 ? "CMD=0x20080000, FUN=0x1004001b, Cmd run conflict"
+                                                 : "CMD=0x20090000, FUN=0x1004001b, Cmd run conflict");
+        EXPECT_EQ(QAX_StartPMove(1, 0.0, 10.0, 1), -3) << "a member's single move conflicts";
+
+        int firstAtEnd[2] = {-1, -1};
+        for (int cycle = 0; cycle < 100 && groups().moving(kGroup); ++cycle) {
+            platform::sleep_ms(1);
+            if (cycle == 0) {
+                EXPECT_EQ(board().get_register(leg.mask), 0u) << "taken over";
+            }
+            const auto [x, y] = positions();
+            // Both members cover the same share of their distance.
+            EXPECT_NEAR((x - x0) / dx, (y - y0) / dy, 2e-5) << "cycle " << cycle;
+            if (firstAtEnd[0] < 0 && std::fabs(x - leg.end.first) < 1e-9) firstAtEnd[0] = cycle;
+            if (firstAtEnd[1] < 0 && std::fabs(y - leg.end.second) < 1e-9) firstAtEnd[1] = cycle;
+        }
+        ASSERT_FALSE(groups().moving(kGroup));
+        // At the path speed of 0.1 unit per cycle.
+        const int due = static_cast<int>(std::ceil(std::hypot(dx, dy) / 0.1)) - 1;
+        EXPECT_NEAR(firstAtEnd[0], due, 1);
+        EXPECT_EQ(firstAtEnd[0], firstAtEnd[1]) << "all members arrive in the same cycle";
+        expect_at(leg.end.first, leg.end.second);
+        EXPECT_EQ(board_status(0) & (kBit17 | kBit18), 0u);
+        EXPECT_EQ(moving_status(), 0u);
+    }
+}
+
+TEST_F(GroupStackTest, ProfileRetargetSpeedChangeAndStops) {
+    open_group();
+    ASSERT_EQ(QAX_SetLinearMotionProfile(kGroup, 10.0, 20.0, 1000.0, 100000.0, 200000.0, 0.0), 0);
+    const vboard::GroupProfile profile = groups().profile(kGroup);
+    EXPECT_DOUBLE_EQ(profile.velocity1, 1000.0);
+    EXPECT_DOUBLE_EQ(profile.velocity2, 2000.0);
+    EXPECT_DOUBLE_EQ(profile.accel1, 10000.0);
+    EXPECT_DOUBLE_EQ(profile.accel2, 20000.0);
+    EXPECT_EQ(profile.jerk, 0.0);
+
+    // The maximum of 1000 caps the start; a velocity update slows it down.
+    const double far[] = {10.0, 10.0};
+    ASSERT_EQ(QAX_StartLinearMotion(kGroup, far, sizeof far, 5000.0, 1), 0);
+    EXPECT_DOUBLE_EQ(groups().last_move(kGroup).speed, 100000.0);
+    ASSERT_EQ(QAX_UpdateLinearMotionVelocity(kGroup, 100.0), 0);
+    EXPECT_DOUBLE_EQ(groups().last_move(kGroup).speed, 10000.0);
+    platform::sleep_ms(5);
+
+    // A new target of the same form: the members turn to it.
+    const double relative[] = {1.0, 1.0};
+    JournalMark mismatch;
+    EXPECT_EQ(QAX_UpdateLinearMotionPosition(kGroup, relative, sizeof relative, 0), -3);
+    EXPECT_EQ(only_text(mismatch), "CMD=0x200d0001, FUN=0x1004001c, Move type is not matched");
+    const double nearer[] = {3.0, 4.0};
+    ASSERT_EQ(QAX_UpdateLinearMotionPosition(kGroup, nearer, sizeof nearer, 1), 0);
+    EXPECT_EQ(groups().last_move(kGroup).targets, (std::vector<std::int64_t>{300000, 400000}));
+    const int cycles = wait_idle();
+    EXPECT_LT(cycles, 60) << "about 4.5 units left at 0.1 per cycle";
+    expect_at(3.0, 4.0);
+
+    // A relative move made faster half-way arrives early.
+    const double step[] = {5.0, 0.0};
+    ASSERT_EQ(QAX_StartLinearMotion(kGroup, step, sizeof step, 100.0, 0), 0);
+    platform::sleep_ms(5);
+    ASSERT_EQ(QAX_UpdateLinearMotionVelocity(kGroup, 1000.0), 0);
+    EXPECT_LE(wait_idle(), 6) << "4.5 units at 1 per cycle";
+    expect_at(8.0, 4.0);
+
+    // Both stops end a slow move where it stands.
+    for (int mode : {1, 0}) {
+        SCOPED_TRACE(mode);
+        const double home[] = {0.0, 0.0};
+        ASSERT_EQ(QAX_StartLinearMotion(kGroup, home, sizeof home, 10.0, 1), 0);
+        platform::sleep_ms(3);
+        ASSERT_EQ(QAX_StopMotion(kGroup, mode), 0);
+        EXPECT_LE(wait_idle(), mode == 1 ? 1 : 4);
+        EXPECT_EQ(moving_status(), 0u);
+        const auto stopped = positions();
+        EXPECT_GT(stopped.first, 0.0);
+        platform::sleep_ms(10);
+        EXPECT_EQ(positions(), stopped) << "stays stopped";
+        EXPECT_EQ(board_status(0) & (kBit17 | kBit18), 0u);
+    }
+    // Registers 5512 and 5513 are the board's: set, they refuse the velocity
+    // update and the decelerating stop.
+    board().set_register(5512, 1u << (kGroup - 1));
+    EXPECT_EQ(QAX_UpdateLinearMotionVelocity(kGroup, 1.0), -3);
+    EXPECT_EQ(QAX_StopMotion(kGroup, 0), -3);
+    EXPECT_EQ(QAX_StopMotion(kGroup, 1), 0);
+}
+
+TEST_F(GroupStackTest, TheServerKeepsTheDefinitionForEveryProcess) {
+    ASSERT_EQ(QAX_Init(), 0);
+    ASSERT_EQ(g_AxesGroupTable.entryCount, 1) << "group 1 of the machine";
+    int linked[] = {1, 2};
+    JournalMark mark;
+    EXPECT_EQ(QAX_SetLinearMotionInfo(1, 2, linked), -3);
+    EXPECT_EQ(only_text(mark), "CMD=0x20160001, FUN=0x10040041, Motion is Linked CompareOut");
+
+    int axes[] = {5, 1};
+    ASSERT_EQ(QAX_SetLinearMotionInfo(4, 2, axes), 0);
+    EXPECT_EQ(groups().group_axes(4), (std::vector<std::uint32_t>{0, 2}));
+    McAxesGroupTable stored{};
+    ASSERT_EQ(McComm().GetVariable(1026, &stored, sizeof stored), 0);
+    EXPECT_EQ(std::memcmp(&stored, &g_AxesGroupTable, sizeof stored), 0);
+    EXPECT_EQ(stored.entryCount, 2);
+    EXPECT_EQ(stored.entries[1].groupNumber, 4);
+    EXPECT_EQ(stored.entries[1].axisNumbers[0], 1);
+    EXPECT_EQ(stored.entries[1].axisNumbers[1], 5);
+
+    // A new start-up loads what the server holds, every maximum at 4e8.
+    g_GroupMaxVelocity[3] = 5.0;
+    ASSERT_EQ(QAX_Exit(), 0);
+    std::memset(&g_AxesGroupTable, 0, sizeof g_AxesGroupTable);
+    ASSERT_EQ(QAX_Init(), 0);
+    EXPECT_EQ(g_AxesGroupTable.entryCount, 2);
+    EXPECT_EQ(McFindGroupEntry(4), 1);
+    EXPECT_EQ(g_GroupMaxVelocity[3], 400000000.0);
+
+    // The server answers the store with an error: -7, the group is defined
+    // on the board and in this process all the same.
+    server().inject_fault(cardhost::kCmdSetVariable, cardhost::Fault::error_status, 1);
+    int more[] = {2, 5};
+    JournalMark failed;
+    EXPECT_EQ(QAX_SetLinearMotionInfo(6, 2, more), -7);
+    EXPECT_EQ(failed.find("FUN=0x1004004a, COMM return error, rtn=").size(), 1u);
+    EXPECT_EQ(McFindGroupEntry(6), 2);
+    EXPECT_EQ(groups().group_axes(6), (std::vector<std::uint32_t>{1, 2}));
 }
 
 }  // namespace
