@@ -258,7 +258,10 @@ MOTIONAPI_API int QAX_CALL QAX_UpdateLinearMotionVelocity(uint16_t group, double
  * 0 (*value is 0 after any failure). Needs no write permission; reads the
  * members' status registers only. */
 MOTIONAPI_API int QAX_CALL QAX_GetLinearMotionStatus(uint16_t group, int item, uint32_t *value);
-/* Stops the group's move: mode 0 with deceleration, mode 1 at once. */
+/* Stops the group's move in one of the board's two forms, mode 0 or mode 1
+ * (the virtual board decelerates for mode 0 and stops at once for mode 1);
+ * mode 0 is refused (-3) while the board's busy register 5512 shows the
+ * group, as is the velocity update. */
 MOTIONAPI_API int QAX_CALL QAX_StopMotion(uint16_t group, int mode);
 
 /* ---------------------------------------------------------------- axis parameters

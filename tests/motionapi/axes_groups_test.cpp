@@ -833,6 +833,44 @@ TEST_F(LinearTest, VelocityUpdateCapsAtTheMaximumAndHonoursTheGroupRegister) {
     EXPECT_EQ(async_requests().size(), 4u);
 }
 
+TEST_F(LinearTest, UnreadableMaskOrGroupRegistersLetTheCommandGo) {
+    struct Case {
+        const char *name;
+        std::uint32_t unreadable;
+        std::function<int()> call;
+        std::uint32_t command;
+        const char *line;
+    };
+    const double two[] = {1.0, 2.0};
+    const Case cases[] = {
+        {"start with 5507-5508 unreadable", 5507, [&] { return QAX_StartLinearMotion(1, two, 16, 10.0, 0); },
+         0x20090000, "FUN=0x1004003e, WDF read register error:-1"},
+        {"velocity update with 5512-5513 unreadable", 5512, [] { return QAX_UpdateLinearMotionVelocity(1, 1.0); },
+         0x20030000, "FUN=0x1004003f, WDF read register error:-1"},
+        {"decelerating stop with 5512-5513 unreadable", 5512, [] { return QAX_StopMotion(1, 0); }, 0x20060000,
+         "FUN=0x1004003f, WDF read register error:-1"},
+    };
+    static std::uint32_t unreadable = 0;
+    McCommCalls calls = McComm();
+    calls.ReadMultiRegister32 = [](const std::uint32_t *indices, std::uint32_t *values, int count) {
+        for (int i = 0; i < count; ++i) values[i] = 0;
+        return indices[0] == unreadable && count == 2 ? 31 : 0;
+    };
+    McSetCommCalls(&calls);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        unreadable = c.unreadable;
+        clear_requests();
+        comm().set_register(5508, 0);
+        JournalMark mark;
+        EXPECT_EQ(c.call(), 0);
+        EXPECT_EQ(mark.find(c.line).size(), 1u);
+        auto sent = async_requests();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(Word(sent[0], 0), c.command);
+    }
+}
+
 TEST_F(LinearTest, StatusTellsWhetherAnyMemberMoves) {
     struct Case {
         const char *name;

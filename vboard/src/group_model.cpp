@@ -244,7 +244,8 @@ GroupModel::GroupModel(VirtualBoard &board) : board_(board), state_(std::make_sh
         const std::uint32_t count = w[kWordFirstArg];
         if (count < 1 || count > kMaxMembers) return kMotionBadAxis;
         if (w.size() < kHeaderWords + 1 + count) return kMotionShortRequest;
-        std::vector<std::uint32_t> members(w.begin() + kWordFirstArg + 1, w.begin() + kWordFirstArg + 1 + count);
+        const Span listed = w.subspan(kWordFirstArg + 1, count);
+        std::vector<std::uint32_t> members(listed.begin(), listed.end());
         if (std::any_of(members.begin(), members.end(), [](std::uint32_t a) { return a >= kAxisCount; })) {
             return kMotionBadAxis;
         }
