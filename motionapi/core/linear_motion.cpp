@@ -43,7 +43,7 @@ struct Targets {
 
 // The count of targets in targetsBytes (unsigned), 0 when outside 2..6.
 std::uint32_t TargetCount(int targetsBytes) {
-    std::uint32_t n = static_cast<std::uint32_t>(targetsBytes) / sizeof(double);
+    std::uint32_t n = static_cast<std::uint32_t>(targetsBytes) / static_cast<std::uint32_t>(sizeof(double));
     return n >= kMinTargets && n <= kTargetSlots ? n : 0;
 }
 
