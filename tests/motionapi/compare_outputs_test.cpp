@@ -886,5 +886,152 @@ TEST_F(CompareTest, StatusPausesTwoCyclesWhileAChannelRuns) {
     }
 }
 
+
+// ---------------------------------------------------------------- end to end
+
+constexpr char kCompareMachine[] = R"(# two motion axes, one compare device
+card name="Compare Card" model=7422 serial=C-1 firmware=1.0.0.0
+module name=FPGA version=1.4.0.12
+axis number=1 index=0 vendor=1511 product=0x4021001
+axis number=2 index=1 vendor=1511 product=0x4021001
+axis number=3 index=2 vendor=1511 product=0x401c001
+group number=1 axes=1,2
+compare output=1 axis=1
+compare output=2 group=1
+)";
+
+constexpr std::uint16_t kStackDevice = 3;
+constexpr std::uint32_t kStackDeviceIndex = 2;
+
+// The whole stack on the virtual board with its motion and compare models,
+// as the board program installs them; sleeps of the test's own thread run
+// the board's cycles (1 ms each).
+class CompareStackTest : public StackTest {
+protected:
+    std::string cardhost_config() const override { return kCompareMachine; }
+    void SetUp() override {
+        StackTest::SetUp();
+        if (HasFatalFailure()) return;
+        motion_ = std::make_unique<vboard::MotionModel>(board());
+        compare_ = std::make_unique<vboard::CompareModel>(board());
+        compare_->set_group_axes(1, {0, 1});
+        compare_->set_source(1, 0, 0);
+        compare_->set_source(2, 1, 0);
+        run_board_on_sleeps();
+    }
+    void TearDown() override {
+        clock().set_sleep_hook({});
+        compare_.reset();  // before the board goes
+        motion_.reset();
+        StackTest::TearDown();
+        std::memset(g_SlaveTable, 0, sizeof g_SlaveTable);
+        for (McAxisRecord &r : g_AxisRecords) r.ResetAssignment();
+    }
+    vboard::CompareModel &compare() { return *compare_; }
+
+    bool wait_idle(std::uint32_t index) {
+        for (int i = 0; i < 400 && motion_->moving(index); ++i) platform::sleep_ms(5);
+        return !motion_->moving(index);
+    }
+    // Moves axis `axis` (index `index`) to `position` and waits until it is there.
+    void move_to(std::uint16_t axis, std::uint32_t index, double position) {
+        ASSERT_EQ(QAX_StartPMove(axis, position, 1000.0, 1), 0);
+        ASSERT_TRUE(wait_idle(index));
+        platform::sleep_ms(1);  // one more cycle: the compare sees the end position
+    }
+    static std::uint32_t compare_status() {
+        std::uint32_t s = 0;
+        EXPECT_EQ(QAX_GetCompareStatus(kStackDevice, 1, &s), 0);
+        return s;
+    }
+
+private:
+    std::unique_ptr<vboard::MotionModel> motion_;
+    std::unique_ptr<vboard::CompareModel> compare_;
+};
+
+std::uint32_t Passed(std::uint32_t status) { return status & vboard::kComparePassedMask; }
+
+TEST_F(CompareStackTest, ATableFiresAsItsSourceAxisPassesThePositions) {
+    ASSERT_EQ(QAX_Init(), 0);
+    ASSERT_EQ(QAX_SRVONAxis(1, 1), 0);
+    ASSERT_EQ(QAX_SRVONAxis(kStackDevice, 1), 0);
+    int source[] = {1};
+    ASSERT_EQ(QAX_SetCompareInfo(4, 1, source), 0);
+    EXPECT_EQ(compare().source(4), (std::pair<std::uint32_t, std::uint32_t>{1, 0}));
+    ASSERT_EQ(QAX_LinkCompareOut(4, kStackDevice, 1), 0);
+    EXPECT_EQ(compare().linked_output(kStackDeviceIndex), 4u);
+
+    McCompareRecord3 table{1, 0, 1, 2, 0.5, {1.0, 2.0, 3.0, 4.0, 5.0, 6.0}, 0, 9, 11};
+    ASSERT_EQ(QAX_SetCompare(kStackDevice, 3, &table, sizeof table), 0);
+    EXPECT_EQ(compare().table(kStackDeviceIndex).positions,
+              (std::vector<std::int64_t>{50000, 100000, 200000, 300000, 400000, 500000, 600000}));
+    ASSERT_EQ(QAX_StartCompare(kStackDevice), 0);
+    JournalMark taking_over;
+    EXPECT_EQ(QAX_StopCompare(kStackDevice), -3) << "the board takes the start over until its next cycle";
+    EXPECT_EQ(taking_over.find("Cmd run conflict").size(), 1u);
+    platform::sleep_ms(1);
+    std::uint32_t s = compare_status();
+    EXPECT_EQ(Passed(s), 0u);
+    EXPECT_NE(s & vboard::kCompareRunning, 0u);
+    EXPECT_EQ(s >> vboard::kCompareTypeShift, 3u);
+
+    move_to(1, 0, 3.5);
+    s = compare_status();
+    EXPECT_EQ(Passed(s), 4u) << "0.5, 1, 2 and 3 passed";
+    EXPECT_EQ(s & vboard::kCompareDone, 0u);
+    move_to(1, 0, 10.0);
+    s = compare_status();
+    EXPECT_EQ(Passed(s), 7u);
+    EXPECT_NE(s & vboard::kCompareDone, 0u);
+
+    ASSERT_EQ(QAX_StopCompare(kStackDevice), 0);
+    platform::sleep_ms(1);
+    EXPECT_EQ(compare_status() & vboard::kCompareRunning, 0u);
+    McCompareRecord1 other{1, 1, 3};
+    EXPECT_EQ(QAX_SetCompare(kStackDevice, 1, &other, sizeof other), 0) << "the stop cleared the type";
+    EXPECT_EQ(compare().table(kStackDeviceIndex).type, 1u);
+}
+
+TEST_F(CompareStackTest, AGroupSourceLinksTheGroupAndTheTableOutlivesTheProcess) {
+    ASSERT_EQ(QAX_Init(), 0);
+    EXPECT_EQ(g_CompareLinkTable.source[0], 0u) << "output 1 follows axis 1";
+    EXPECT_EQ(g_CompareLinkTable.source[1], 32u) << "output 2 follows group 1";
+    ASSERT_EQ(QAX_SRVONAxis(1, 1), 0);
+    ASSERT_EQ(QAX_SRVONAxis(kStackDevice, 1), 0);
+
+    int group[] = {2, 1};
+    ASSERT_EQ(QAX_SetCompareInfo(5, 2, group), 0);
+    EXPECT_EQ(g_CompareLinkTable.source[4], 32u);
+    EXPECT_EQ(compare().source(5), (std::pair<std::uint32_t, std::uint32_t>{2, 0}));
+    ASSERT_EQ(QAX_LinkCompareOut(5, kStackDevice, 1), 0);
+    EXPECT_EQ(g_AxesGroupTable.entries[0].compareLinked, 1u);
+    EXPECT_EQ(g_AxesGroupTable.entries[0].compareAxisIndex, kStackDeviceIndex);
+
+    McCompareRecord1 direct{1, 0, 5};
+    ASSERT_EQ(QAX_SetCompare(kStackDevice, 1, &direct, sizeof direct), 0);
+    EXPECT_EQ(QAX_StartCompare(kStackDevice), -3) << "a type 1 table needs a single-axis source";
+    ASSERT_EQ(QAX_StopCompare(kStackDevice), 0);
+
+    // A group source compares its first axis's position.
+    McCompareRecord4 table{0, 1, 5, {-0.5, -1.0, -1.5, 0.0, 0.0, 0.0}, 0, 12, 13, 14};
+    platform::sleep_ms(1);
+    ASSERT_EQ(QAX_SetCompare(kStackDevice, 4, &table, sizeof table), 0);
+    ASSERT_EQ(QAX_StartCompare(kStackDevice), 0);
+    platform::sleep_ms(1);
+    move_to(1, 0, -1.2);
+    EXPECT_EQ(Passed(compare_status()), 2u) << "-0.5 and -1 passed going down";
+
+    // The table stored in the server is what the next process loads.
+    platform::sleep_ms(1);
+    ASSERT_EQ(QAX_StopCompare(kStackDevice), 0);
+    ASSERT_EQ(QAX_Exit(), 0);
+    g_CompareLinkTable = {};
+    ASSERT_EQ(QAX_Init(), 0);
+    EXPECT_EQ(g_CompareLinkTable.source[4], 32u);
+    EXPECT_EQ(g_CompareLinkTable.source[1], 32u);
+    EXPECT_EQ(g_AxisRecords[kStackDeviceIndex].linkA.load(), 0u) << "links are the board's, read at start-up";
+}
+
 }  // namespace
 }  // namespace motion_test
