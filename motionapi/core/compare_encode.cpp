@@ -53,9 +53,19 @@ constexpr TableKind kTableKinds[] = {
 bool Switch(std::uint32_t v) { return v <= 1; }
 bool Word16(std::uint32_t v) { return v <= mc::kCompareWord16Max; }
 bool NonNegative(std::int32_t v) { return v >= 0; }
-bool Positions(const double (&p)[mc::kComparePositions]) {
-    for (double v : p) {
-        if (!McIsPositionInput(v)) {
+// Position k of a record's six. The records are packed to 4 bytes, so the
+// doubles are copied out rather than referenced in place.
+template <typename R>
+double PositionOf(const R &r, std::uint32_t k) {
+    double v = 0.0;
+    std::memcpy(&v, reinterpret_cast<const unsigned char *>(&r) + offsetof(R, positions) + k * sizeof v, sizeof v);
+    return v;
+}
+
+template <typename R>
+bool Positions(const R &r) {
+    for (std::uint32_t k = 0; k < mc::kComparePositions; ++k) {
+        if (!McIsPositionInput(PositionOf(r, k))) {
             return false;
         }
     }
@@ -72,19 +82,20 @@ bool Valid(const McCompareRecord2 &r) {
 // The six positions are checked only when they are sent.
 bool Valid(const McCompareRecord3 &r) {
     return Switch(r.switchA) && Switch(r.switchB) && Switch(r.switchC) && NonNegative(r.intA) &&
-           McIsPositionInput(r.position) && Switch(r.noPositions) && (r.noPositions == 1 || Positions(r.positions)) &&
+           McIsPositionInput(r.position) && Switch(r.noPositions) && (r.noPositions == 1 || Positions(r)) &&
            Word16(r.word16) && NonNegative(r.intB);
 }
 
 bool Valid(const McCompareRecord4 &r) {
     return Switch(r.switchA) && Switch(r.switchB) && NonNegative(r.intA) && Switch(r.noPositions) &&
-           (r.noPositions == 1 || Positions(r.positions)) && Word16(r.word16) && Word16(r.word16b) &&
+           (r.noPositions == 1 || Positions(r)) && Word16(r.word16) && Word16(r.word16b) &&
            NonNegative(r.intB);
 }
 
-void PutPositions(McCommandBuilder &b, const double (&p)[mc::kComparePositions], std::uint32_t noPositions) {
-    for (double v : p) {
-        b.I64(noPositions == 1 ? 0 : McPositionToCounts(v));
+template <typename R>
+void PutPositions(McCommandBuilder &b, const R &r) {
+    for (std::uint32_t k = 0; k < mc::kComparePositions; ++k) {
+        b.I64(r.noPositions == 1 ? 0 : McPositionToCounts(PositionOf(r, k)));
     }
 }
 
@@ -102,14 +113,14 @@ std::uint32_t Encode(McCommandBuilder &b, const McCompareRecord2 &r) {
 
 std::uint32_t Encode(McCommandBuilder &b, const McCompareRecord3 &r) {
     b.U32(r.switchB).U32(r.switchA).U32(r.switchC).I32(r.intA).U32(r.word16);
-    PutPositions(b, r.positions, r.noPositions);
+    PutPositions(b, r);
     b.I64(McPositionToCounts(r.position)).U32(r.noPositions).I32(r.intB);
     return r.noPositions == 1 ? mc::kCompareType3NoPositions : 3;
 }
 
 std::uint32_t Encode(McCommandBuilder &b, const McCompareRecord4 &r) {
     b.U32(r.switchA).U32(r.switchB).I32(r.intA).U32(r.word16).U32(r.word16b);
-    PutPositions(b, r.positions, r.noPositions);
+    PutPositions(b, r);
     b.U32(r.noPositions).I32(r.intB);
     return r.noPositions == 1 ? mc::kCompareType4NoPositions : 4;
 }
