@@ -21,6 +21,7 @@
 #include "machine_file.h"
 #include "vboard/axis_queries.h"
 #include "vboard/channel_queues.h"
+#include "vboard/command_lists.h"
 #include "vboard/drive_objects.h"
 #include "vboard/machine.h"
 #include "vboard/motion_model.h"
@@ -91,13 +92,15 @@ std::string default_run_dir() {
 class BoardModels {
 public:
     BoardModels(vboard::VirtualBoard &board, const vboard::Machine &machine)
-        : motion_(board), queries_(board), drive_objects_(board), channels_(board) {
+        : motion_(board), queries_(board), drive_objects_(board), channels_(board), lists_(board) {
         vboard::FirmwareDefaults defaults = board.firmware_defaults();
         defaults.cycle_period_us = machine.cycle_period_us;
         defaults.ecat_state = machine.ecat_running ? kEcatOperational : kEcatStopped;
         board.set_firmware_defaults(defaults);
         motion_.set_axis_count(static_cast<std::uint32_t>(machine.axes.size()));
         for (const vboard::MachineGroup &group : machine.groups) channels_.set_group_axes(group.number, group.axis_indices);
+        for (const vboard::MachineGroup &group : machine.groups) lists_.set_group_axes(group.number, group.axis_indices);
+        lists_.set_io_slaves(machine.io_slaves);
     }
 
 private:
@@ -106,6 +109,7 @@ private:
     // The drives' parameter objects, their store and the drive's switch.
     vboard::DriveObjects drive_objects_;
     vboard::ChannelQueues channels_;  // the path channels, link channels 2-5
+    vboard::CommandLists lists_;      // the command lists, link channels 7-10
 };
 
 // Runs the firmware models in real time, one board cycle per cycle period,
