@@ -508,6 +508,10 @@ struct CommandLists::State {
         Show(r, n);
     }
 
+    void TakeUntilWork(VirtualBoard::Registers &r, List &list) {
+        while (list.running && list.work.kind == Work::Kind::none && !list.nodes.empty()) Take(r, list);
+    }
+
     void Cycle(VirtualBoard::Registers &r) {
         std::uint32_t periodUs = r.get(kRegCyclePeriodUs);
         if (periodUs == 0) periodUs = kDefaultCycleUs;
@@ -524,9 +528,13 @@ struct CommandLists::State {
             List &list = lists[n];
             if (!list.running || list.paused || list.heldFull) continue;
             // Nodes without duration run in the same cycle, up to the next
-            // line or wait.
-            while (list.running && list.work.kind == Work::Kind::none && !list.nodes.empty()) Take(r, list);
-            if (list.work.kind != Work::Kind::none && StepWork(r, list.work, periodUs)) FinishWork(r, list);
+            // line or wait; one cycle of that runs, and when it ends the
+            // nodes up to the next line or wait follow in the same cycle.
+            TakeUntilWork(r, list);
+            if (list.work.kind != Work::Kind::none && StepWork(r, list.work, periodUs)) {
+                FinishWork(r, list);
+                TakeUntilWork(r, list);
+            }
             Show(r, n);
         }
     }
