@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "buffered/channel.h"
 #include "core/checks.h"
 #include "ct_fixture.h"
 #include "motionapi.h"
@@ -238,6 +239,30 @@ TEST_F(CtExportTest, StatusOfAStartedListNeedsNoBoardCommand) {
     JournalMark mark;
     EXPECT_EQ(QAX_CT_GetStatus(1, 2, nullptr), -1);
     EXPECT_EQ(only_text(mark), "CMD=0x60060001, FUN=0x10050092, Input Parameter error");
+}
+
+TEST_F(CtExportTest, StatusAsksTheBoardAfterTwoCyclesWhileAChannelRuns) {
+    struct Case {
+        double cycleMs;
+        bool channelRuns;
+        std::uint64_t sleptMs;
+    };
+    const Case cases[] = {{1.0, false, 0}, {1.0, true, 2}, {2.5, true, 4}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.cycleMs << (c.channelRuns ? " running" : ""));
+        g_CyclePeriodMs.store(c.cycleMs);
+        g_Channels[1].runFlag.store(c.channelRuns ? 1 : 0);
+        const std::uint64_t before = clock().slept_ms();
+        std::uint32_t value = 0;
+        EXPECT_EQ(QAX_CT_GetStatus(0, 1, &value), 0);
+        EXPECT_EQ(clock().slept_ms() - before, c.sleptMs);
+        // A started list answers at once.
+        g_CtStarted[0].store(1);
+        EXPECT_EQ(QAX_CT_GetStatus(0, 1, &value), 0);
+        EXPECT_EQ(clock().slept_ms() - before, c.sleptMs);
+        g_CtStarted[0].store(0);
+    }
+    g_Channels[1].runFlag.store(0);
 }
 
 TEST_F(CtExportTest, StatusRegisterReadFailureIsMinusSix) {
