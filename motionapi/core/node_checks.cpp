@@ -96,11 +96,19 @@ std::int32_t Owner(std::uint32_t index) { return g_AxisRecords[index].ownerChann
 
 enum class Take { capture, plain };
 
+// Whether a path channel's reset flag asks the node to capture the
+// positions of axes it already owns; read once per node, before the first
+// capture clears it, so that every member of a group is captured.
+bool RecaptureDue(int channel) {
+    return IsPathChannel(channel) && g_Channels[channel].resetFlag.load(std::memory_order_relaxed) == 1;
+}
+
 // Takes axis a into channel c after the check's refusals have passed. The
 // line, path and line-number checks store the axis's position as the path
 // channel's planned position when the axis joins the channel, and again
-// after a channel reset.
-int TakeAxis(int channel, std::uint32_t index, Take kind, std::uint32_t command, std::uint32_t fun) {
+// after a channel reset (recapture).
+int TakeAxis(int channel, std::uint32_t index, Take kind, bool recapture, std::uint32_t command,
+             std::uint32_t fun) {
     McAxisRecord &rec = g_AxisRecords[index];
     const bool owned = rec.ownerChannel.load(std::memory_order_relaxed) == channel;
     if (kind == Take::plain) {
@@ -112,7 +120,7 @@ int TakeAxis(int channel, std::uint32_t index, Take kind, std::uint32_t command,
         }
     } else {
         McChannel *path = IsPathChannel(channel) ? &g_Channels[channel] : nullptr;
-        if (owned && (path == nullptr || path->resetFlag.load(std::memory_order_relaxed) != 1)) {
+        if (owned && !recapture) {
             return mc::kOk;
         }
         double position = 0.0;
@@ -229,7 +237,7 @@ int CompareCheck(int channel, std::uint32_t index, std::uint32_t command, Compar
     }
     const std::int32_t owner = Owner(index);
     if (owner == kNoChannel) {
-        return TakeAxis(channel, index, Take::plain, command, kFunCompareTake);
+        return TakeAxis(channel, index, Take::plain, false, command, kFunCompareTake);
     }
     return owner == channel ? mc::kOk : ChannelConflicted(command, fun);
 }
@@ -334,7 +342,7 @@ int McCheckChannelLineNode(int channel, std::uint32_t index, std::uint32_t comma
     if (r != 0) {
         return r;
     }
-    return TakeAxis(channel, index, Take::capture, mc::kCmdChAxisStep, fun);
+    return TakeAxis(channel, index, Take::capture, RecaptureDue(channel), mc::kCmdChAxisStep, fun);
 }
 
 int McCheckChannelPathNode(int channel, std::uint32_t group, std::uint32_t command) {
@@ -358,6 +366,7 @@ int McCheckChannelPathNode(int channel, std::uint32_t group, std::uint32_t comma
         }
     }
     const LineRule rule{false, mc::kCodeMotionConflict, kMsgLineConflicted, command};
+    const bool recapture = RecaptureDue(channel);
     for (std::uint32_t k = 0; k < members; ++k) {
         const std::uint32_t index = McGroupMemberIndex(entry, k);
         const std::int32_t owner = Owner(index);
@@ -376,7 +385,7 @@ int McCheckChannelPathNode(int channel, std::uint32_t group, std::uint32_t comma
         }
         r = LineAndMotionTests(channel, index, rule, command, fun);
         if (r == 0) {
-            r = TakeAxis(channel, index, Take::capture, command, fun);
+            r = TakeAxis(channel, index, Take::capture, recapture, command, fun);
         }
         if (r != 0) {
             return r;
@@ -406,7 +415,7 @@ int McCheckChannelNodeLines(int channel, std::uint32_t index, std::uint32_t comm
     if (r != 0) {
         return r;
     }
-    return TakeAxis(channel, index, Take::capture, command, fun);
+    return TakeAxis(channel, index, Take::capture, RecaptureDue(channel), command, fun);
 }
 
 int McCheckChannelCompareNode(int channel, std::uint32_t index, std::uint32_t command) {
