@@ -617,7 +617,10 @@ int McEncodeCtNode(int ct, int nodeType, const void *node, int nodeSize, McImmCm
     const std::uint8_t none = 0;
     const NodeFields fields(node != nullptr ? node : &none);
     Encoding e{ct, fields, block, after};
-    if (int r = EncodeType(e, nodeType); r != 0) return r;
+    if (int r = EncodeType(e, nodeType); r != 0) {
+        after = McCtNodeEffects{};
+        return r;
+    }
     if (e.lineBits != 0) {
         if (SetLineBits(e.lineBits, &after.lineBits) != 0) return mc::kErrRegister;
     }

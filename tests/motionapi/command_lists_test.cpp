@@ -308,6 +308,22 @@ TEST_F(CtExportTest, AFullQueueRefusesANodeBeforeAnyCheck) {
     EXPECT_EQ(sent(), 0u);
 }
 
+TEST_F(CtExportTest, AQueueLevelThatCannotBeReadDoesNotStopANode) {
+    const McCommCalls *previous = &McComm();
+    McCommCalls calls = *previous;
+    calls.ReadRegister32 = [](std::uint32_t, std::uint32_t *) { return 4; };
+    McSetCommCalls(&calls);
+    g_CtStarted[0].store(1);
+    const NodeRecord marked = NodeRecord(4).I32(0, 3);
+    JournalMark mark;
+    EXPECT_EQ(QAX_CT_CheckBuffer(0), -1);
+    EXPECT_EQ(QAX_CT_SetBufferNode(0, 8, marked.data(), marked.size()), 0);
+    McSetCommCalls(previous);
+    EXPECT_EQ(mark.find("WDF read register error").size(), 2u);
+    ASSERT_EQ(sent(), 1u);
+    EXPECT_EQ(comm().channel_commands()[0].link, 7);
+}
+
 TEST_F(CtExportTest, AFailedSendLeavesTheListAndTheLineMaskAsTheyWere) {
     struct Case {
         std::string name;
