@@ -491,6 +491,54 @@ MOTIONAPI_API int QAX_CALL QAX_CH_CheckBuffer(int ch);
  * it under the decorated name of an int(int) function. */
 MOTIONAPI_API int QAX_CALL QAXT_STD_GetChannelWorkStatus(int ch);
 
+/* ---------------------------------------------------------------- command lists
+ * Four command lists ct = 0..3: queues of nodes that the board runs by
+ * itself. Each node is checked, converted to board units and sent at once
+ * on the list's own link channel; nothing is planned on the host. A list's
+ * axes are taken by its nodes (direct commands on them are refused with
+ * "Axis is being used in channel") and freed by QAX_CT_Stop or an end node.
+ * Every call but QAX_CT_CheckBuffer and QAX_CT_Lock needs write permission
+ * (1 without it). A list number outside 0..3: -1. Board commands are
+ * synchronous: -7 transport failure (or the command mutex not had within
+ * 100 ms), -6 the board refused (its code in the host log). */
+
+/* Starts list ct on the board: 0, -3 when the host already holds it as
+ * started. Blocks for one board command. */
+MOTIONAPI_API int QAX_CALL QAX_CT_Start(int ct);
+/* Stops list ct (mode 0 or 1, else -1); the board empties its queue. On
+ * success the list's axes are freed and it is no longer started. */
+MOTIONAPI_API int QAX_CALL QAX_CT_Stop(int ct, int mode);
+/* Pause and resume a started list: -3 while it is not started. */
+MOTIONAPI_API int QAX_CALL QAX_CT_Pause(int ct);
+MOTIONAPI_API int QAX_CALL QAX_CT_Resume(int ct);
+/* Resets the list's link channel and the list on the board, then takes the
+ * board's status word as the host's started flag. Blocks for the channel's
+ * idle wait and two board commands. */
+MOTIONAPI_API int QAX_CALL QAX_CT_Reset(int ct);
+/* item 1: *value = 1 while the list is started (no board command), else the
+ * board's state word (1 running); item 2: the list's status register.
+ * Another item or a null value: -1. An item 2 read failure: -6. May sleep
+ * two board cycles first while a buffered channel runs. */
+MOTIONAPI_API int QAX_CALL QAX_CT_GetStatus(int ct, int item, uint32_t *value);
+/* 1 when the list's board queue has fewer than 512 of its 4096 entries
+ * free, 0 when it has room, -1 when its level cannot be read. Reads one
+ * register. */
+MOTIONAPI_API int QAX_CALL QAX_CT_CheckBuffer(int ct);
+/* Appends one node of type nodeType (1, 2, 4, 5, 8..22) whose record is
+ * nodeSize bytes at node (fixed per type; type 1, the end node, has none).
+ * -3 when the board queue is full (before any check), -6 an unknown type,
+ * -1 a wrong size, a null record, a field out of range or not finite, -2 an
+ * axis not configured; the node checks' results (1, -3, -5) come back as
+ * they are. Line nodes of mode 0 (types 15, 16, 19, 20) mark their axes in
+ * the line mask until the board finishes the line; -5 when the mask cannot
+ * be set. A node whose send fails (-7) leaves the list and the mask as they
+ * were. An end node ends the list on the host once it is sent. Returns 0
+ * once the board's driver took the request; no reply is read. */
+MOTIONAPI_API int QAX_CALL QAX_CT_SetBufferNode(int ct, int nodeType, const void *node, int nodeSize);
+/* Does nothing and returns 0. The Windows library exports it under the
+ * decorated name of an int(int) function. */
+MOTIONAPI_API int QAX_CALL QAX_CT_Lock(int ct);
+
 #ifdef __cplusplus
 }
 #endif

@@ -22,6 +22,7 @@
 #include "vboard/axis_queries.h"
 #include "vboard/channel_queues.h"
 #include "vboard/compare_model.h"
+#include "vboard/command_lists.h"
 #include "vboard/drive_objects.h"
 #include "vboard/io_image.h"
 #include "vboard/group_model.h"
@@ -95,7 +96,7 @@ class BoardModels {
 public:
     BoardModels(vboard::VirtualBoard &board, const vboard::Machine &machine)
         : motion_(board), queries_(board), drive_objects_(board), channels_(board), io_(board, machine.io_slaves),
-          groups_(board), compare_(board) {
+          groups_(board), compare_(board), lists_(board) {
         vboard::FirmwareDefaults defaults = board.firmware_defaults();
         defaults.cycle_period_us = machine.cycle_period_us;
         defaults.ecat_state = machine.ecat_running ? kEcatOperational : kEcatStopped;
@@ -105,8 +106,10 @@ public:
             channels_.set_group_axes(group.number, group.axis_indices);
             groups_.set_group_axes(group.number, group.axis_indices);
             compare_.set_group_axes(group.number, group.axis_indices);
+            lists_.set_group_axes(group.number, group.axis_indices);
         }
         for (const vboard::MachineCompare &c : machine.compares) compare_.set_source(c.output, c.group, c.axis_index);
+        lists_.set_io_slaves(machine.io_slaves);
     }
 
 private:
@@ -118,6 +121,7 @@ private:
     vboard::IoImage io_;              // the I/O slaves' process image
     vboard::GroupModel groups_;       // axes groups and their linear moves
     vboard::CompareModel compare_;    // the position-compare outputs
+    vboard::CommandLists lists_;      // the command lists, link channels 7-10
 };
 
 // Runs the firmware models in real time, one board cycle per cycle period,
