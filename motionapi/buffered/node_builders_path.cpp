@@ -18,6 +18,14 @@ bool ValidFeed(double feed) { return std::isfinite(feed) && feed >= 0.0 && std::
 
 bool ValidGroup(std::uint32_t group) { return group >= 1 && group <= mc::kMaxGroups; }
 
+// The node's targets, copied out of the packed node (whose doubles need not
+// be aligned).
+using Targets = double[kNodeGroupAxes];
+template <typename Node>
+void CopyTargets(const Node &node, Targets &targets) {
+    for (std::uint32_t k = 0; k < kNodeGroupAxes; ++k) targets[k] = node.targets[k];
+}
+
 // The group's axes as the line record lists them, read before any axis is
 // taken.
 struct GroupAxes {
@@ -29,7 +37,7 @@ struct GroupAxes {
 // member without a valid index is refused ("AxisNo Parameter error", -2),
 // a non-finite target of a member -1. A group that is not in the table
 // gives no axes: the path check then refuses it ("Axesgroup not config").
-int ReadGroupAxes(std::uint32_t group, const double (&targets)[kNodeGroupAxes], std::uint32_t command,
+int ReadGroupAxes(std::uint32_t group, const Targets &targets, std::uint32_t command,
                   std::uint32_t fun, GroupAxes *axes) {
     int entry = McFindGroupEntry(group);
     if (entry < 0) {
@@ -51,7 +59,7 @@ int ReadGroupAxes(std::uint32_t group, const double (&targets)[kNodeGroupAxes], 
     return mc::kOk;
 }
 
-McChannelInputRecord LineRecord(std::uint32_t group, const double (&targets)[kNodeGroupAxes], double feed,
+McChannelInputRecord LineRecord(std::uint32_t group, const Targets &targets, double feed,
                                 std::uint32_t targetMode, const GroupAxes &axes) {
     McLineRecord line{};
     line.head.kind = targetMode != 0 ? kRecordLineAbsolute : kRecordLineRelative;
@@ -98,8 +106,10 @@ int McChPushNode5(int ch, const McNodeGroupLine &node) {
     if (!ValidGroup(node.group)) {
         return mc::kErrParameter;  // no log line
     }
+    Targets targets;
+    CopyTargets(node, targets);
     GroupAxes axes;
-    int r = ReadGroupAxes(node.group, node.targets, command, fun, &axes);
+    int r = ReadGroupAxes(node.group, targets, command, fun, &axes);
     if (r != 0) {
         return r;
     }
@@ -126,7 +136,7 @@ int McChPushNode5(int ch, const McNodeGroupLine &node) {
         }
     }
 
-    McChannelInputRecord line = LineRecord(node.group, node.targets, node.feedSpeed, node.targetMode, axes);
+    McChannelInputRecord line = LineRecord(node.group, targets, node.feedSpeed, node.targetMode, axes);
     if (!McBuilderPush(*channel, line)) {
         return McBuilderPushFailed(command, fun, mc::kErrBoard);
     }
@@ -150,8 +160,10 @@ int McChPushNode6(int ch, const McNodeGroupLineExtra &node) {
     if (!ValidGroup(node.group)) {
         return McBuilderInput(command, fun);
     }
+    Targets targets;
+    CopyTargets(node, targets);
     GroupAxes axes;
-    r = ReadGroupAxes(node.group, node.targets, command, fun, &axes);
+    r = ReadGroupAxes(node.group, targets, command, fun, &axes);
     if (r != 0) {
         return r;
     }
@@ -185,7 +197,7 @@ int McChPushNode6(int ch, const McNodeGroupLineExtra &node) {
     if (!McBuilderPush(*channel, attach)) {
         return McBuilderPushFailed(command, mc::kFunNodeAttach, mc::kErrBoard);
     }
-    McChannelInputRecord line = LineRecord(node.group, node.targets, node.feedSpeed, node.targetMode, axes);
+    McChannelInputRecord line = LineRecord(node.group, targets, node.feedSpeed, node.targetMode, axes);
     // The single axis's distance rides beside the group's targets; it is not
     // counted among the line's axes.
     McLineRecord fields = McReadInputRecord<McLineRecord>(line);

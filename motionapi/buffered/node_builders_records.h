@@ -126,7 +126,9 @@ struct McRecordHead {  // words 0 and 1
     std::uint32_t sequence;
 };
 
-#pragma pack(push, 4)
+// Natural alignment: every double lies at a multiple of 8 bytes, so the
+// offsets are the same in every build (the asserts below hold them).
+
 // Kinds 0 (digital output) and 25 (analog output).
 struct McOutputRecord {
     McRecordHead head;
@@ -188,7 +190,6 @@ struct McTimedOutputRecord {  // kind 37
     std::uint32_t value;
     std::int32_t holdTime;
 };
-#pragma pack(pop)
 
 // Word offsets of the fields, as the fetch step reads them.
 #define MC_RECORD_WORD(type, field, word) static_assert(offsetof(type, field) == 4 * (word))
@@ -220,6 +221,7 @@ MC_RECORD_WORD(McTimedOutputRecord, value, 5);
 MC_RECORD_WORD(McTimedOutputRecord, holdTime, 6);
 #undef MC_RECORD_WORD
 static_assert(sizeof(McLineRecord) == 4 * 140);
+static_assert(sizeof(McProfileValueRecord) == 24 && sizeof(McAxisPositionValueRecord) == 24);
 static_assert(sizeof(McTimedOutputRecord) == 4 * 7);
 
 // A zero-filled input record holding `fields` at its start.

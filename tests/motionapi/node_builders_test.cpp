@@ -644,6 +644,20 @@ TEST_F(NodeBuilderTest, TheGroupChecksTakeTheAxesIntoTheChannel) {
     EXPECT_TRUE(queued(2).empty());
 }
 
+TEST_F(NodeBuilderTest, ALineWithASingleAxisRunsBothChecksAndKeepsWhatTheyTook) {
+    g_AxisRecords[1].ownerChannel.store(2);  // axis 2 belongs to channel 2
+    g_AxisRecords[1].inChannel.store(1);
+    JournalMark mark;
+    EXPECT_EQ(put(0, 6, GroupLineExtra(1, 5, {1, 2}, 3, 10, 1)), -3);
+    EXPECT_FALSE(mark.find("Channel is conflicted").empty()) << only_line(mark);
+    EXPECT_EQ(owner(0), 0);  // the group member before the conflict
+    EXPECT_EQ(owner(4), 0);  // the single axis: its check ran although the group's failed
+    EXPECT_EQ(owner(1), 2);
+    EXPECT_EQ(g_GroupSingleAxis[0].load(), 0u);
+    EXPECT_TRUE(queued(0).empty());
+    EXPECT_EQ(g_Channels[0].pushedRecords.load(), 0u);
+}
+
 TEST_F(NodeBuilderTest, ASingleAxisOfTheGroupIsRefusedButStaysRecordedForTheNextDetach) {
     g_ControllerModel.store(7422);
     JournalMark mark;
