@@ -23,7 +23,7 @@ bool IsFlag(std::uint32_t flag) { return flag == 0 || flag == 1; }
 
 int McChPushNode9(int ch, const McNodeCompareStart &node) {
     constexpr std::uint32_t command = mc::kCmdChCompareStart;
-    constexpr std::uint32_t fun = mc::kFunNodeCompareStart;
+    constexpr std::uint32_t fun = mc::node::kFunNodeCompareStart;
     McChannel *channel = McBuilderChannel(ch);
     if (channel == nullptr || !IsFlag(node.flag)) {
         return McBuilderInput(command, fun);
@@ -40,7 +40,7 @@ int McChPushNode9(int ch, const McNodeCompareStart &node) {
     // without positions, cannot run from a channel.
     std::uint32_t type = g_AxisRecords[index].linkState.load(std::memory_order_relaxed);
     bool positionTable = type == mc::kCompareTypeTablePosA || type == mc::kCompareTypeTablePosB;
-    bool noPositions = type == mc::kCompareTypeNoPositions3 || type == mc::kCompareTypeNoPositions4;
+    bool noPositions = type == mc::node::kCompareTypeNoPositions3 || type == mc::node::kCompareTypeNoPositions4;
     if (positionTable || (noPositions && McIsModel7412())) {
         return McRefuseNoSupport(command, mc::kLimitCompareType);
     }
@@ -49,9 +49,9 @@ int McChPushNode9(int ch, const McNodeCompareStart &node) {
         return r;
     }
     McCompareStartRecord start{};
-    start.head.kind = kRecordCompareStart;
+    start.head.kind = input_kind::kCompareStart;
     start.index = index;
-    start.flag = type == mc::kCompareTypeNoPositions4 ? node.flag : 0u;
+    start.flag = type == mc::node::kCompareTypeNoPositions4 ? node.flag : 0u;
     McChannelInputRecord record = McMakeInputRecord(start);
     if (!McBuilderPush(*channel, record)) {
         return McBuilderPushFailed(command, fun, mc::kErrTimeout);
@@ -61,7 +61,7 @@ int McChPushNode9(int ch, const McNodeCompareStart &node) {
 
 int McChPushNode10(int ch, const McNodeCompareStop &node) {
     constexpr std::uint32_t command = mc::kCmdChCompareStop;
-    constexpr std::uint32_t fun = mc::kFunNodeCompareStop;
+    constexpr std::uint32_t fun = mc::node::kFunNodeCompareStop;
     McChannel *channel = McBuilderChannel(ch);
     if (channel == nullptr) {
         return McBuilderInput(command, fun);
@@ -85,7 +85,7 @@ int McChPushNode10(int ch, const McNodeCompareStop &node) {
         return r;
     }
     McCompareStopRecord stop{};
-    stop.head.kind = kRecordCompareStop;
+    stop.head.kind = input_kind::kCompareStop;
     stop.index = index;
     McChannelInputRecord record = McMakeInputRecord(stop);
     if (!McBuilderPush(*channel, record)) {
@@ -98,7 +98,7 @@ int McChPushNode10(int ch, const McNodeCompareStop &node) {
 
 int McChPushNode11(int ch, const McNodeAxisPositionValue &node) {
     constexpr std::uint32_t command = mc::kCmdChAxisPositionValue;
-    constexpr std::uint32_t fun = mc::kFunNodeAxisPositionValue;
+    constexpr std::uint32_t fun = mc::node::kFunNodeAxisPositionValue;
     McChannel *channel = McBuilderChannel(ch);
     if (channel == nullptr) {
         return McBuilderInput(command, fun);
@@ -126,7 +126,7 @@ int McChPushNode11(int ch, const McNodeAxisPositionValue &node) {
         return r;
     }
     McAxisPositionValueRecord value{};
-    value.head.kind = kRecordAxisPositionValue;
+    value.head.kind = input_kind::kAxisPositionValue;
     value.index = index;
     value.value = node.value;
     McChannelInputRecord record = McMakeInputRecord(value);
@@ -138,7 +138,7 @@ int McChPushNode11(int ch, const McNodeAxisPositionValue &node) {
 
 int McChPushNode22(int ch, const McNodePositionSave &node) {
     constexpr std::uint32_t command = mc::kCmdChPositionSave;
-    constexpr std::uint32_t fun = mc::kFunNodePositionSave;
+    constexpr std::uint32_t fun = mc::node::kFunNodePositionSave;
     McChannel *channel = McBuilderChannel(ch);
     // The node interface refuses other flags first; a direct caller too.
     if (channel == nullptr || !IsFlag(node.flag)) {
@@ -163,7 +163,7 @@ int McChPushNode22(int ch, const McNodePositionSave &node) {
         return r;
     }
     McPositionSaveRecord save{};
-    save.head.kind = kRecordPositionSave;
+    save.head.kind = input_kind::kPositionSave;
     save.index = index;
     save.flag = node.flag;
     McChannelInputRecord record = McMakeInputRecord(save);

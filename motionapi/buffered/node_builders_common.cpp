@@ -32,7 +32,7 @@ bool McBuilderPush(McChannel &channel, McChannelInputRecord &record, bool ownSeq
 }
 
 int McBuilderPushFailed(std::uint32_t command, std::uint32_t fun, int result) {
-    McLogCheck(mc::kCodeChannelInput, mc::kMsgChannelInputWrite, command, fun);
+    McLogCheck(mc::kCodeChannelInput, mc::node::kMsgChannelInputWrite, command, fun);
     return result;
 }
 
@@ -49,6 +49,6 @@ void McAssignLock::release() {
 }
 
 int McBuilderWaitTimeOut(std::uint32_t command, std::uint32_t fun) {
-    McLogError(mc::kCodeTimeout, mc::kMsgWaitTimeOut, command, fun);
+    McLogError(mc::kCodeTimeout, mc::node::kMsgWaitTimeOut, command, fun);
     return mc::kErrTimeout;
 }

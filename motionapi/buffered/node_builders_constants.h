@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-namespace mc {
+// In a namespace of their own beside the library's constants (mc_constants.h).
+namespace mc::node {
 
 // ---------------------------------------------------------------- node types
 inline constexpr int kNodeTypeEnd = 1;
@@ -22,9 +23,8 @@ inline constexpr int kNodeTypeAcceleration = 23;
 // ---------------------------------------------------------------- command words printed by the builders
 inline constexpr std::uint32_t kCmdChStart = 0x50000001;
 inline constexpr std::uint32_t kCmdChAcceleration = 0x50010001;
-inline constexpr std::uint32_t kCmdChSingleAxis = 0x500a0001;  // the line check of a type-6 single axis
-// The others are the channel command words of mc_constants.h:
-// kCmdChProgramEnd, kCmdChPathStep, kCmdChPathStepExtra, kCmdChMarkedValue,
+// The others are the channel command words of mc_constants.h (the line
+// check of a type-6 node's single axis prints kCmdChAxisStep): kCmdChProgramEnd, kCmdChPathStep, kCmdChPathStepExtra, kCmdChMarkedValue,
 // kCmdChCompareStart, kCmdChCompareStop, kCmdChAxisPositionValue,
 // kCmdChDigitalOutput, kCmdChTimedOutput, kCmdChAnalogOutput, kCmdChPositionSave.
 
@@ -65,4 +65,4 @@ inline constexpr std::int32_t kMaxIoObjectNumber = 255;
 inline constexpr std::uint32_t kCompareTypeNoPositions3 = 10;
 inline constexpr std::uint32_t kCompareTypeNoPositions4 = 11;
 
-}  // namespace mc
+}  // namespace mc::node

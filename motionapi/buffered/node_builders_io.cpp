@@ -30,7 +30,7 @@ int OutputObject(std::int32_t slave, std::int32_t number, bool analog, std::uint
         base += static_cast<std::int8_t>(g_BoardVar34.digitalOutputs[p]);
     }
     std::int64_t value = static_cast<std::int64_t>(base) + number;
-    if (value < 1 || value > mc::kMaxIoObjectNumber) {
+    if (value < 1 || value > mc::node::kMaxIoObjectNumber) {
         return McBuilderInput(command, fun);
     }
     *object = static_cast<std::int32_t>(value);
@@ -41,7 +41,7 @@ int OutputObject(std::int32_t slave, std::int32_t number, bool analog, std::uint
 
 int McChPushNode12(int ch, const McNodeDigitalOutput &node) {
     constexpr std::uint32_t command = mc::kCmdChDigitalOutput;
-    constexpr std::uint32_t fun = mc::kFunNodeDigitalOutput;
+    constexpr std::uint32_t fun = mc::node::kFunNodeDigitalOutput;
     McChannel *channel = McBuilderChannel(ch);
     if (channel == nullptr || node.slave < 1 || node.bit < 1) {
         return McBuilderInput(command, fun);
@@ -58,13 +58,13 @@ int McChPushNode12(int ch, const McNodeDigitalOutput &node) {
         return r;
     }
     McOutputRecord output{};
-    output.head.kind = kRecordOutput;
+    output.head.kind = input_kind::kOutput;
     output.slave = node.slave;
     output.object = object;
     output.value = node.value;  // not range-checked: the board takes its low 16 bits
     McChannelInputRecord record = McMakeInputRecord(output);
     if (!McBuilderPush(*channel, record)) {
-        McLogCheck(mc::kCodeChannelInput, mc::kMsgChannelInputWriteResult, command, fun, 0);
+        McLogCheck(mc::kCodeChannelInput, mc::node::kMsgChannelInputWriteResult, command, fun, 0);
         return mc::kErrTimeout;
     }
     return mc::kOk;
@@ -72,7 +72,7 @@ int McChPushNode12(int ch, const McNodeDigitalOutput &node) {
 
 int McChPushNode12Alt(int ch, const McNodeDigitalOutput &node) {
     constexpr std::uint32_t command = mc::kCmdChTimedOutput;
-    constexpr std::uint32_t fun = mc::kFunNodeTimedOutput;
+    constexpr std::uint32_t fun = mc::node::kFunNodeTimedOutput;
     McChannel *channel = McBuilderChannel(ch);
     if (channel == nullptr || node.slave < 1 || node.bit < 1 || node.holdTime < 0 ||
         (node.value != 0 && node.value != 1)) {
@@ -90,7 +90,7 @@ int McChPushNode12Alt(int ch, const McNodeDigitalOutput &node) {
         return r;
     }
     McTimedOutputRecord output{};
-    output.head.kind = kRecordTimedOutput;
+    output.head.kind = input_kind::kTimedOutput;
     output.slave = node.slave;
     output.object = object;
     output.value = node.value;
@@ -104,7 +104,7 @@ int McChPushNode12Alt(int ch, const McNodeDigitalOutput &node) {
 
 int McChPushNode13(int ch, const McNodeAnalogOutput &node) {
     constexpr std::uint32_t command = mc::kCmdChAnalogOutput;
-    constexpr std::uint32_t fun = mc::kFunNodeAnalogOutput;
+    constexpr std::uint32_t fun = mc::node::kFunNodeAnalogOutput;
     McChannel *channel = McBuilderChannel(ch);
     if (channel == nullptr || node.slave < 1 || node.channel < 1) {
         return McBuilderInput(command, fun);
@@ -121,7 +121,7 @@ int McChPushNode13(int ch, const McNodeAnalogOutput &node) {
         return r;
     }
     McOutputRecord output{};
-    output.head.kind = kRecordAnalogOutput;
+    output.head.kind = input_kind::kAnalogOutput;
     output.slave = node.slave;
     output.object = object;
     output.value = node.value;  // the board takes the low 16 bits

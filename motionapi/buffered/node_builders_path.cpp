@@ -14,7 +14,7 @@ namespace {
 
 // Feed speeds: at least 1e-6 and finite (NaN and infinities fail the plain
 // comparisons' intent, so they are refused here too).
-bool ValidFeed(double feed) { return std::isfinite(feed) && feed >= 0.0 && std::fabs(feed) >= mc::kMinNodeFeedSpeed; }
+bool ValidFeed(double feed) { return std::isfinite(feed) && feed >= 0.0 && std::fabs(feed) >= mc::node::kMinNodeFeedSpeed; }
 
 bool ValidGroup(std::uint32_t group) { return group >= 1 && group <= mc::kMaxGroups; }
 
@@ -62,7 +62,7 @@ int ReadGroupAxes(std::uint32_t group, const Targets &targets, std::uint32_t com
 McChannelInputRecord LineRecord(std::uint32_t group, const Targets &targets, double feed,
                                 std::uint32_t targetMode, const GroupAxes &axes) {
     McLineRecord line{};
-    line.head.kind = targetMode != 0 ? kRecordLineAbsolute : kRecordLineRelative;
+    line.head.kind = targetMode != 0 ? input_kind::kLineAbsolute : input_kind::kLineRelative;
     for (std::uint32_t i = 0; i < axes.count; ++i) {
         line.targets[axes.index[i]] = targets[i];
         line.axes[i] = axes.index[i];
@@ -75,7 +75,7 @@ McChannelInputRecord LineRecord(std::uint32_t group, const Targets &targets, dou
 
 McChannelInputRecord ExtraAxisRecord(std::uint32_t attach, std::int32_t index) {
     McExtraAxisRecord extra{};
-    extra.head.kind = kRecordExtraAxis;
+    extra.head.kind = input_kind::kExtraAxis;
     extra.attach = attach;
     extra.index = index;
     return McMakeInputRecord(extra);
@@ -93,14 +93,14 @@ std::int32_t RawMapEntry(std::uint32_t axisNumber) {
 
 int McChPushNode5(int ch, const McNodeGroupLine &node) {
     constexpr std::uint32_t command = mc::kCmdChPathStep;
-    constexpr std::uint32_t fun = mc::kFunNodeGroupLine;
+    constexpr std::uint32_t fun = mc::node::kFunNodeGroupLine;
     McChannel *channel = McBuilderChannel(ch);
     if (channel == nullptr || !ValidFeed(node.feedSpeed)) {
         return McBuilderInput(command, fun);
     }
     if (ch != 0 && McIsModel7412()) {
         McRefuseNoSupport(command, mc::kLimitChannelZeroOnly);
-        McLogCheck(mc::kCodeChannelState, mc::kMsgFunNoSupport, mc::kCmdChStart, mc::kFunChStart);
+        McLogCheck(mc::kCodeChannelState, mc::node::kMsgFunNoSupport, mc::node::kCmdChStart, mc::node::kFunChStart);
         return mc::kRefused;
     }
     if (!ValidGroup(node.group)) {
@@ -132,7 +132,7 @@ int McChPushNode5(int ch, const McNodeGroupLine &node) {
         std::uint32_t former = single.exchange(0, std::memory_order_relaxed);
         McChannelInputRecord detach = ExtraAxisRecord(0, RawMapEntry(former));
         if (!McBuilderPush(*channel, detach)) {
-            return McBuilderPushFailed(command, mc::kFunNodeDetach, mc::kErrBoard);
+            return McBuilderPushFailed(command, mc::node::kFunNodeDetach, mc::kErrBoard);
         }
     }
 
@@ -145,7 +145,7 @@ int McChPushNode5(int ch, const McNodeGroupLine &node) {
 
 int McChPushNode6(int ch, const McNodeGroupLineExtra &node) {
     constexpr std::uint32_t command = mc::kCmdChPathStepExtra;
-    constexpr std::uint32_t fun = mc::kFunNodeGroupLineExtra;
+    constexpr std::uint32_t fun = mc::node::kFunNodeGroupLineExtra;
     McChannel *channel = McBuilderChannel(ch);
     if (channel == nullptr || !ValidFeed(node.feedSpeed) || !std::isfinite(node.singleDistance)) {
         return McBuilderInput(command, fun);
@@ -178,7 +178,7 @@ int McChPushNode6(int ch, const McNodeGroupLineExtra &node) {
         }
         // Both checks run; their results are combined as they come.
         int path = McCheckChannelPathNode(ch, node.group - 1u, command);
-        int line = McCheckChannelLineNode(ch, singleIndex, mc::kCmdChSingleAxis);
+        int line = McCheckChannelLineNode(ch, singleIndex, mc::kCmdChAxisStep);
         r = path | line;
     }
     if (r != 0) {
@@ -188,14 +188,14 @@ int McChPushNode6(int ch, const McNodeGroupLineExtra &node) {
     g_GroupSingleAxis[node.group - 1u].store(node.singleAxis, std::memory_order_relaxed);
     for (std::uint32_t i = 0; i < axes.count; ++i) {
         if (axes.index[i] == singleIndex) {
-            McLogCheck(mc::kCodeSingleIsInterpAxis, mc::kMsgSingleIsInterpAxis, command, mc::kFunNodeAttach);
+            McLogCheck(mc::kCodeSingleIsInterpAxis, mc::node::kMsgSingleIsInterpAxis, command, mc::node::kFunNodeAttach);
             return mc::kErrConflict;
         }
     }
 
     McChannelInputRecord attach = ExtraAxisRecord(1, static_cast<std::int32_t>(singleIndex));
     if (!McBuilderPush(*channel, attach)) {
-        return McBuilderPushFailed(command, mc::kFunNodeAttach, mc::kErrBoard);
+        return McBuilderPushFailed(command, mc::node::kFunNodeAttach, mc::kErrBoard);
     }
     McChannelInputRecord line = LineRecord(node.group, targets, node.feedSpeed, node.targetMode, axes);
     // The single axis's distance rides beside the group's targets; it is not

@@ -10,7 +10,7 @@
 
 int McChPushNode1(int ch) {
     constexpr std::uint32_t command = mc::kCmdChProgramEnd;
-    constexpr std::uint32_t fun = mc::kFunNodeEnd;
+    constexpr std::uint32_t fun = mc::node::kFunNodeEnd;
     McChannel *channel = McBuilderChannel(ch);
     if (channel == nullptr) {
         return McBuilderInput(command, fun);
@@ -22,7 +22,7 @@ int McChPushNode1(int ch) {
     if (r != 0) {
         return r;
     }
-    McRecordHead end{kRecordEnd, kEndRecordSequence};
+    McRecordHead end{input_kind::kEnd, kEndRecordSequence};
     McChannelInputRecord record = McMakeInputRecord(end);
     if (!McBuilderPush(*channel, record, true)) {
         return McBuilderPushFailed(command, fun, mc::kErrTimeout);  // the channel still accepts nodes
@@ -34,7 +34,7 @@ int McChPushNode1(int ch) {
 
 int McChPushNode8(int ch, const McNodeMarkedValue &node) {
     constexpr std::uint32_t command = mc::kCmdChMarkedValue;
-    constexpr std::uint32_t fun = mc::kFunNodeMarkedValue;
+    constexpr std::uint32_t fun = mc::node::kFunNodeMarkedValue;
     McChannel *channel = McBuilderChannel(ch);
     if (channel == nullptr || node.value < 0) {
         return McBuilderInput(command, fun);
@@ -47,7 +47,7 @@ int McChPushNode8(int ch, const McNodeMarkedValue &node) {
         return r;
     }
     McMarkedValueRecord marked{};
-    marked.head.kind = kRecordMarkedValue;
+    marked.head.kind = input_kind::kMarkedValue;
     marked.value = node.value;
     McChannelInputRecord record = McMakeInputRecord(marked);
     if (!McBuilderPush(*channel, record)) {
@@ -57,11 +57,11 @@ int McChPushNode8(int ch, const McNodeMarkedValue &node) {
 }
 
 int McChPushNode23(int ch, const McNodeAcceleration &node) {
-    constexpr std::uint32_t command = mc::kCmdChAcceleration;
-    constexpr std::uint32_t fun = mc::kFunNodeAcceleration;
+    constexpr std::uint32_t command = mc::node::kCmdChAcceleration;
+    constexpr std::uint32_t fun = mc::node::kFunNodeAcceleration;
     McChannel *channel = McBuilderChannel(ch);
     // NaN and infinities are no acceleration.
-    if (channel == nullptr || node.mode != mc::kAccelerationModeValue || !std::isfinite(node.value) ||
+    if (channel == nullptr || node.mode != mc::node::kAccelerationModeValue || !std::isfinite(node.value) ||
         node.value < 0.0) {
         return McBuilderInput(command, fun);
     }
@@ -73,7 +73,7 @@ int McChPushNode23(int ch, const McNodeAcceleration &node) {
         return r;
     }
     McProfileValueRecord change{};
-    change.head.kind = kRecordProfileValue;
+    change.head.kind = input_kind::kProfileValue;
     change.mode = kProfileValueAcceleration;
     change.value = node.value;
     McChannelInputRecord record = McMakeInputRecord(change);
