@@ -230,6 +230,47 @@ MOTIONAPI_API int QAX_CALL QAX_EnableTorqueLimit(int axis, int enable, double va
  * kept or sent. Returns 0, 1, -1, -2, -3, -4, -5, -6, -7 or -9. */
 MOTIONAPI_API int QAX_CALL QAX_SetAxisParameter(int axis, int id, double value);
 
+/* ---------------------------------------------------------------- I/O slaves
+ * The digital inputs (DI), digital outputs (DO), analog inputs (AI) and
+ * analog outputs (AO) of the bus's I/O slaves, by slave number (as
+ * configured, 1..64) and by bit or channel number (1-based, at most the
+ * slave's count). The reads take the values from the board's process image
+ * (one register read per entry) and need no write permission; the writers
+ * need it (1 without it) and set outputs by a command to the board's queue,
+ * returning once it is delivered (the image shows the value a board cycle
+ * later). Results: 0; -1 bad input (a slave or bit number below 1, a count
+ * or bit out of range, a null pointer); -2 slave not configured; -3 a bit
+ * or channel beyond the slave's count, or the board's queue full; -5 a
+ * register read failed; -7 the transport failed. Outputs are written only
+ * on success. Until QAX_Init has loaded the configuration no slave is
+ * configured (-2). */
+
+/* Reads `count` (1..512) digital inputs or outputs: values[i] = 0 or 1 for
+ * bit bits[i]. Every bit is checked before the first read. */
+MOTIONAPI_API int QAX_CALL QAX_GetDI(int slave, const uint32_t *bits, uint32_t *values, int count);
+MOTIONAPI_API int QAX_CALL QAX_GetDO(int slave, const uint32_t *bits, uint32_t *values, int count);
+/* Sets `count` (1..64) digital outputs in one command: bit bits[i] (1..64)
+ * to values[i] (0 or 1). */
+MOTIONAPI_API int QAX_CALL QAX_SetDO(int slave, const uint32_t *bits, const uint32_t *values, int count);
+/* Reads analog input or output `channel` (at most 10 per slave: -1 above
+ * that): *value = its unsigned 16-bit value. */
+MOTIONAPI_API int QAX_CALL QAX_GetAI(int slave, int channel, uint32_t *value);
+MOTIONAPI_API int QAX_CALL QAX_GetAO(int slave, int channel, uint32_t *value);
+/* Sets analog output `channel` (at most 10) to value (the board takes its
+ * low 16 bits). */
+MOTIONAPI_API int QAX_CALL QAX_SetAO(int slave, int channel, uint32_t value);
+/* Sets the parameter of digital input `bit` of the slave: kind must be 1,
+ * value finite, not negative and below 1.5 (rounded to 0 or 1). Waits for
+ * the board to finish the command, up to 20 polls 1 ms apart. 0; 1 without
+ * write permission or on the model 7412; -1 bad input; -2 slave not
+ * configured or bit beyond its digital inputs; -3 a command of the slave
+ * still runs; -4 not finished in time; -5 status read failed; -6 board
+ * error; -7 transport failure; -8 the board refused the parameter. */
+MOTIONAPI_API int QAX_CALL QAX_SetDIParameter(int slave, int bit, int kind, double value);
+/* Do nothing and return 0; their arguments are not read. */
+MOTIONAPI_API int QAX_CALL QAX_SetAIParameter(int slave, int channel, int kind, double value);
+MOTIONAPI_API int QAX_CALL QAX_SetAOParameter(int slave, int channel, int kind, double value);
+
 /* ---------------------------------------------------------------- file download and upload
  * One job at a time, run by the background thread: QAX_DownloadFile copies
  * the host file localPath into the board directory "/mmc1:2" as

@@ -503,6 +503,39 @@ inline constexpr int kErrDriveAbort = -9;          // drive-object writes the bo
 inline constexpr int kParamWaitRounds = 100;
 inline constexpr std::uint32_t kParamWaitSleepMs = 30;
 
+// ---------------------------------------------------------------- I/O slaves
+inline constexpr std::uint32_t kCmdIoDiParameter = 0x300b0001;
+inline constexpr std::uint32_t kFunGetDI = 0x10050030;
+inline constexpr std::uint32_t kFunGetDO = 0x10050031;
+inline constexpr std::uint32_t kFunSetDO = 0x10050032;
+inline constexpr std::uint32_t kFunGetAI = 0x10050057;
+inline constexpr std::uint32_t kFunGetAO = 0x10050058;
+inline constexpr std::uint32_t kFunSetAO = 0x10050059;
+inline constexpr std::uint32_t kFunSetDIParameter = 0x1005007b;
+inline constexpr std::uint32_t kFunIoDiParameterConflict = 0x10040034;
+
+// Process image: ten input registers and ten output registers per slave
+// number; digital bits from the first register of each ten, analog
+// channels (two 16-bit halves per register) from the sixth.
+inline constexpr std::uint32_t kRegIoInputs = 6454;
+inline constexpr std::uint32_t kRegIoOutputs = 7094;
+inline constexpr std::uint32_t kIoRegistersPerSlave = 10;
+inline constexpr std::uint32_t kIoAnalogRegisterOffset = 5;
+// Channels that the five analog registers of a slave hold.
+inline constexpr std::uint32_t kIoAnalogChannelsPerSlave = 10;
+
+inline constexpr int kIoMaxReadBits = 512;   // entries of one digital read
+inline constexpr int kIoMaxWriteBits = 64;   // entries and bit numbers of one digital write
+inline constexpr int kIoDiParameterKind = 1;
+inline constexpr int kErrIoParameterRefused = -8;
+inline constexpr std::int32_t kBoardIoParameterRefusedA = 4871;
+inline constexpr std::int32_t kBoardIoParameterRefusedB = 4873;
+// Completion wait of the digital-input parameter: rounds of 1 ms.
+inline constexpr int kIoParameterWaitRounds = 20;
+inline constexpr std::uint32_t kIoParameterWaitSleepMs = 1;
+// Slaves whose command-running bit the status word (register 521) holds.
+inline constexpr std::uint32_t kIoStatusSlaves = 32;
+
 // ---------------------------------------------------------------- file jobs
 inline constexpr std::uint32_t kCmdDownloadFile = 0x40100001;
 inline constexpr std::uint32_t kCmdUploadFile = 0x40110001;

@@ -22,6 +22,7 @@
 #include "vboard/axis_queries.h"
 #include "vboard/channel_queues.h"
 #include "vboard/drive_objects.h"
+#include "vboard/io_image.h"
 #include "vboard/machine.h"
 #include "vboard/motion_model.h"
 #include "vboard/vboard.h"
@@ -91,7 +92,7 @@ std::string default_run_dir() {
 class BoardModels {
 public:
     BoardModels(vboard::VirtualBoard &board, const vboard::Machine &machine)
-        : motion_(board), queries_(board), drive_objects_(board), channels_(board) {
+        : motion_(board), queries_(board), drive_objects_(board), channels_(board), io_(board, machine.io_slaves) {
         vboard::FirmwareDefaults defaults = board.firmware_defaults();
         defaults.cycle_period_us = machine.cycle_period_us;
         defaults.ecat_state = machine.ecat_running ? kEcatOperational : kEcatStopped;
@@ -106,6 +107,7 @@ private:
     // The drives' parameter objects, their store and the drive's switch.
     vboard::DriveObjects drive_objects_;
     vboard::ChannelQueues channels_;  // the path channels, link channels 2-5
+    vboard::IoImage io_;              // the I/O slaves' process image
 };
 
 // Runs the firmware models in real time, one board cycle per cycle period,
