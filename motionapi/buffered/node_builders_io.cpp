@@ -1,7 +1,7 @@
 // Builders of the I/O-slave output nodes: a digital output (type 12, plain
 // with hold time 0, timed with hold time >= 1) and an analog output (type
 // 13). The record names the board's object number of the output.
-#include "../core/board_tables.h"
+#include "../core/io_slaves.h"
 #include "../core/checks.h"
 #include "../core/log_line.h"
 #include "../core/node_checks.h"
@@ -10,27 +10,21 @@
 
 namespace {
 
-// The slave's I/O objects are numbered inputs first, then outputs: digital
-// output bit b is DI + AI + b, analog output channel c DI + AI + DO + c
-// (the counts signed bytes). The board takes the object number in one
-// byte, so a number outside 1..255 would set another object: refused (-1).
-// A slave that has no entry (the check passed it by its low byte) is
+// The slave's I/O objects are numbered inputs first, then outputs (as for
+// the direct I/O calls). The board takes the object number in one byte, so
+// a number outside 1..255 would set another object: refused (-1). A slave
+// without an entry (the check compares numbers by their low byte) is
 // refused as missing (-2).
 int OutputObject(std::int32_t slave, std::int32_t number, bool analog, std::uint32_t command,
                  std::uint32_t fun, std::int32_t *object) {
-    int entry = McIoSlaveEntryOf(static_cast<std::uint32_t>(slave));
-    if (entry < 0) {
+    McIoSlaveCounts counts{};
+    if (!McIoSlaveCountsOf(static_cast<std::uint32_t>(slave), &counts)) {
         McLogCheck(mc::kCodeRunConflict, mc::kMsgIoSlaveMissing, command, fun);
         return mc::kErrNotConfigured;
     }
-    auto p = static_cast<std::size_t>(entry);
-    std::int32_t base = static_cast<std::int8_t>(g_BoardVar34.digitalInputs[p]) +
-                        static_cast<std::int8_t>(g_BoardVar34.analogInputs[p]);
-    if (analog) {
-        base += static_cast<std::int8_t>(g_BoardVar34.digitalOutputs[p]);
-    }
-    std::int64_t value = static_cast<std::int64_t>(base) + number;
-    if (value < 1 || value > mc::node::kMaxIoObjectNumber) {
+    auto n = static_cast<std::uint32_t>(number);  // at least 1
+    std::uint32_t value = analog ? McIoAnalogOutputObject(counts, n) : McIoDigitalOutputObject(counts, n);
+    if (value < 1 || value > static_cast<std::uint32_t>(mc::node::kMaxIoObjectNumber)) {
         return McBuilderInput(command, fun);
     }
     *object = static_cast<std::int32_t>(value);
