@@ -110,6 +110,31 @@ NodeBytes PositionSave(std::uint16_t axis, std::uint32_t flag) { return NodeByte
 NodeBytes Acceleration(std::uint32_t mode, double value) { return NodeBytes(12).at(0, mode).at(4, value); }
 NodeBytes End() { return NodeBytes(0); }
 
+// Holds a mutex on a thread of its own until released (or destroyed).
+class MutexHolder {
+public:
+    explicit MutexHolder(platform::MutexHandle mutex)
+        : thread_([this, mutex] {
+              bool obtained = platform::wait_mutex(mutex, 0) == platform::WaitResult::obtained;
+              held_ = obtained;
+              ready_ = true;
+              while (obtained && !done_) std::this_thread::yield();
+              if (obtained) platform::release_mutex(mutex);
+          }) {
+        while (!ready_) std::this_thread::yield();
+    }
+    ~MutexHolder() { release(); }
+    bool held() const { return held_; }
+    void release() {
+        done_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    std::atomic<bool> held_{false}, ready_{false}, done_{false};
+    std::thread thread_;
+};
+
 // Axes 1..6 at indices 0..5, enabled and idle; axis 6 (index 5) is a drive
 // with compare outputs, linked to compare output 1 whose source is group 1.
 // Group 1 = axes 1, 2; group 2 = axes 3, 4, 5. I/O slave 3 (entry 0) has 8
@@ -431,20 +456,12 @@ TEST_F(NodeBuilderTest, AFullRingRefusesByTypeRaisesTheCounterAndKeepsAcceptingN
 }
 
 TEST_F(NodeBuilderTest, ABusyRingMutexFailsThePushLikeAFullRing) {
-    platform::MutexHandle ring = g_Channels[0].inputRing.mutex;
-    std::atomic<bool> held{false}, done{false};
-    std::thread holder([&] {
-        ASSERT_EQ(platform::wait_mutex(ring, 0), platform::WaitResult::obtained);
-        held = true;
-        while (!done) std::this_thread::yield();
-        platform::release_mutex(ring);
-    });
-    while (!held) std::this_thread::yield();
+    MutexHolder holder(g_Channels[0].inputRing.mutex);
+    ASSERT_TRUE(holder.held());
     JournalMark mark;
     EXPECT_EQ(put(0, 8, Marked(1)), -4);
     EXPECT_EQ(only_line(mark), "CMD=0x500f0001, FUN=0x10050041, Write channel input data error");
-    done = true;
-    holder.join();
+    holder.release();
     EXPECT_TRUE(queued(0).empty());
     // Tried again, the node goes in with the next number.
     EXPECT_EQ(put(0, 8, Marked(1)), 0);
@@ -468,15 +485,8 @@ TEST_F(NodeBuilderTest, EachBuilderRefusesAChannelThatDoesNotAcceptNodes) {
 }
 
 TEST_F(NodeBuilderTest, BuildersWithAxisChecksWaitForTheAssignmentMutex) {
-    std::atomic<bool> held{false}, done{false};
-    std::thread holder([&] {
-        platform::MutexHandle m = g_hAssignMutex.load();
-        ASSERT_EQ(platform::wait_mutex(m, 0), platform::WaitResult::obtained);
-        held = true;
-        while (!done) std::this_thread::yield();
-        platform::release_mutex(m);
-    });
-    while (!held) std::this_thread::yield();
+    MutexHolder holder(g_hAssignMutex.load());
+    ASSERT_TRUE(holder.held());
     for (const BuilderCase &b : Builders()) {
         SCOPED_TRACE(b.name);
         bool waits = b.type == 5 || b.type == 6 || b.type == 10 || b.type == 11 || b.type == 22;
@@ -499,8 +509,7 @@ TEST_F(NodeBuilderTest, BuildersWithAxisChecksWaitForTheAssignmentMutex) {
         }
         EXPECT_TRUE(queued(0).empty());
     }
-    done = true;
-    holder.join();
+    holder.release();
     for (std::uint32_t a = 0; a < 5; ++a) EXPECT_NE(owner(a), 0) << a;  // the waiting builders took nothing
 }
 
