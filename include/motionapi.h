@@ -294,6 +294,57 @@ MOTIONAPI_API int QAX_CALL QAX_UploadFile(int fileType, int reserved, int option
  * -1 for a null pointer (nothing written). Does not block. */
 MOTIONAPI_API int QAX_CALL QAX_GetFileLoadProcess(int *percent);
 
+/* ---------------------------------------------------------------- buffered path channels
+ * Channels 0..3 (only channel 0 on model 7412: channels 1..3 return 1 there).
+ * The stop, pause and resume functions only change the channel's command
+ * word; the background thread carries them out at the next node boundary.
+ * Unless stated otherwise each needs write permission (1 without it) and
+ * returns -1 for a channel outside 0..3 or an input out of range. */
+
+/* Starts an idle channel: it accepts nodes from now on. 0; -3 when the
+ * channel is not idle (it keeps running undisturbed); -4 when its input
+ * queue could not be locked within 300 ms (nothing changed). Does not
+ * block beyond that wait. */
+MOTIONAPI_API int QAX_CALL QAX_CH_Start(int ch);
+/* Stops the channel: mode 0 at the next node boundary (at once when the
+ * board has run every marked node), mode 1 at once with the board's queue
+ * reset; any other mode -1. One synchronous board command: 0; -6 board
+ * error (the command word keeps its value; mode 1 has already set it);
+ * -7 transport failure. */
+MOTIONAPI_API int QAX_CALL QAX_CH_Stop(int ch, int mode);
+/* Pauses the channel unless the board has reached its last marked node.
+ * One synchronous board command: 0, -6, -7. */
+MOTIONAPI_API int QAX_CALL QAX_CH_Pause(int ch);
+/* Resumes the channel when it is paused or the board has not reached its
+ * last marked node. One synchronous board command: 0, -6, -7. */
+MOTIONAPI_API int QAX_CALL QAX_CH_Resume(int ch);
+/* Empties the channel's input queue, marks it reset (its next group or
+ * line-number node captures the axis positions again) and resets the
+ * board's queue. 0 whatever the board answers; -4 when the input queue
+ * could not be locked within 300 ms (nothing changed, nothing sent); -7
+ * transport failure (the queue is emptied all the same). */
+MOTIONAPI_API int QAX_CALL QAX_CH_Reset(int ch);
+/* item must be 1: *value = 1 while the channel runs (at once, without a
+ * board command, while it accepts nodes), else 0. *value is 0 after every
+ * refusal; a null value is -1. Waits two cycle periods first when any
+ * channel runs; -6 board error, -7 transport failure. */
+MOTIONAPI_API int QAX_CALL QAX_CH_GetStatus(int ch, int item, uint32_t *value);
+/* Sets the channel's lock value. 0. Does not block. */
+MOTIONAPI_API int QAX_CALL QAX_CH_Lock(int ch, int value);
+/* Sets the speed override in percent, 0 to 200 (NaN refused). 0. Does not
+ * block. */
+MOTIONAPI_API int QAX_CALL QAX_CH_SetOverride(int ch, double percent);
+/* Sets the channel's current profile until the next stop or profile node:
+ * p3 the maximum speed (at least 1e-6), p4 the acceleration, p5 the corner
+ * acceleration, p6 the jerk (non-zero selects S-curves), p1 the start path
+ * speed, p2; each finite and not below 0. 0. Does not block. */
+MOTIONAPI_API int QAX_CALL QAX_CH_SetProfile(int ch, double p1, double p2, double p3, double p4, double p5,
+                                             double p6);
+/* 1 when the channel's input queue is full (9990 records held), 0 when it
+ * takes more nodes, -1 for a channel outside 0..3. Needs no write
+ * permission; waits at most 300 ms for the queue's lock (0 without it). */
+MOTIONAPI_API int QAX_CALL QAX_CH_CheckBuffer(int ch);
+
 /* Work status of buffered channel ch (0 idle, 1 running, 3 paused) for ch
  * 0..3, 0 for any other number. Does not block. The Windows library exports
  * it under the decorated name of an int(int) function. */

@@ -145,12 +145,17 @@ int McChannelPrepareStart(std::uint32_t number) {
         return 0;
     }
     McChannel &ch = g_Channels[number];
+    std::lock_guard<std::mutex> step(ch.stepLock);
     if (ch.workStatus.load(std::memory_order_relaxed) != kWorkIdle) {
         return 0;
     }
+    // The ring first: a start that cannot empty it would replay the
+    // previous program, so it changes nothing.
+    if (!McRingClear(&ch.inputRing)) {
+        return kChannelRingBusy;
+    }
     ch.executorState = kStateIdle;
     EmptyPool(ch.pool);
-    McRingClear(&ch.inputRing);  // kept when the mutex is not obtained
 
     ch.extraAxisFlag = 0;
     ch.extraAxisIndex = -1;
@@ -198,7 +203,10 @@ int McChannelClearQueue(std::uint32_t number) {
         return 0;
     }
     McChannel &ch = g_Channels[number];
-    McRingClear(&ch.inputRing);
+    std::lock_guard<std::mutex> step(ch.stepLock);
+    if (!McRingClear(&ch.inputRing)) {
+        return kChannelRingBusy;
+    }
     EmptyPool(ch.pool);
     return 1;
 }
