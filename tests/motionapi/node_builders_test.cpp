@@ -545,6 +545,19 @@ TEST_F(NodeBuilderTest, TheEndNodeClosesTheChannelToLaterNodes) {
     EXPECT_EQ(put(3, 8, Marked(1)), 0);
 }
 
+TEST_F(NodeBuilderTest, AfterTheNextStartTheChannelTakesNodesAgainNumberedFromZero) {
+    ASSERT_EQ(put(1, 8, Marked(3)), 0);
+    ASSERT_EQ(put(1, 1, End()), 0);
+    EXPECT_EQ(put(1, 8, Marked(4)), -3);
+    g_Channels[1].workStatus.store(kWorkIdle);  // the executor's stop state has run
+    ASSERT_EQ(QAX_CH_Start(1), 0);
+    EXPECT_TRUE(queued(1).empty());  // the start empties the ring
+    ASSERT_EQ(put(1, 8, Marked(4)), 0);
+    auto got = queued(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], Words(4, 0).u(2, 4).words());
+}
+
 // ---------------------------------------------------------------- group lines
 
 TEST_F(NodeBuilderTest, LineFieldsAreCheckedBeforeAnyAxisIsTaken) {
