@@ -23,10 +23,8 @@ inline constexpr int kNodeTypeAcceleration = 23;
 // ---------------------------------------------------------------- command words printed by the builders
 inline constexpr std::uint32_t kCmdChStart = 0x50000001;
 inline constexpr std::uint32_t kCmdChAcceleration = 0x50010001;
-// The others are the channel command words of mc_constants.h (the line
-// check of a type-6 node's single axis prints kCmdChAxisStep): kCmdChProgramEnd, kCmdChPathStep, kCmdChPathStepExtra, kCmdChMarkedValue,
-// kCmdChCompareStart, kCmdChCompareStop, kCmdChAxisPositionValue,
-// kCmdChDigitalOutput, kCmdChTimedOutput, kCmdChAnalogOutput, kCmdChPositionSave.
+// The others are the channel command words of mc_constants.h; the line
+// check of a type-6 node's single axis prints kCmdChAxisStep.
 
 // ---------------------------------------------------------------- function identifiers
 inline constexpr std::uint32_t kFunChStart = 0x1005003a;

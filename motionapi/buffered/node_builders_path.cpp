@@ -12,9 +12,11 @@
 
 namespace {
 
-// Feed speeds: at least 1e-6 and finite (NaN and infinities fail the plain
-// comparisons' intent, so they are refused here too).
-bool ValidFeed(double feed) { return std::isfinite(feed) && feed >= 0.0 && std::fabs(feed) >= mc::node::kMinNodeFeedSpeed; }
+// Feed speeds: finite and at least 1e-6 (a NaN would pass the two
+// comparisons alone).
+bool ValidFeed(double feed) {
+    return std::isfinite(feed) && feed >= 0.0 && std::fabs(feed) >= mc::node::kMinNodeFeedSpeed;
+}
 
 bool ValidGroup(std::uint32_t group) { return group >= 1 && group <= mc::kMaxGroups; }
 
@@ -188,7 +190,8 @@ int McChPushNode6(int ch, const McNodeGroupLineExtra &node) {
     g_GroupSingleAxis[node.group - 1u].store(node.singleAxis, std::memory_order_relaxed);
     for (std::uint32_t i = 0; i < axes.count; ++i) {
         if (axes.index[i] == singleIndex) {
-            McLogCheck(mc::kCodeSingleIsInterpAxis, mc::node::kMsgSingleIsInterpAxis, command, mc::node::kFunNodeAttach);
+            McLogCheck(mc::kCodeSingleIsInterpAxis, mc::node::kMsgSingleIsInterpAxis, command,
+                       mc::node::kFunNodeAttach);
             return mc::kErrConflict;
         }
     }
