@@ -538,6 +538,42 @@ MOTIONAPI_API int QAX_CALL QAX_CT_SetBufferNode(int ct, int nodeType, const void
 /* Does nothing and returns 0. The Windows library exports it under the
  * decorated name of an int(int) function. */
 MOTIONAPI_API int QAX_CALL QAX_CT_Lock(int ct);
+/* ---------------------------------------------------------------- buffered channel nodes
+ * QAX_CH_SetBufferNode(ch, nodeType, node, nodeSize) appends one node to
+ * buffered path channel ch (0..3; the model 7412 has channel 0 only) while
+ * the channel accepts nodes (from QAX_CH_Start until its end node is
+ * queued or it stops). node points to nodeSize bytes, little-endian, 4-byte
+ * packed; the channel runs the nodes later, in order, on the background
+ * thread. Types and sizes:
+ * - 1 (size 0, node not read): end of the program; later nodes are refused
+ *   until the next start.
+ * - 5 (64): line on an axes group: +0 u16 group 1..16, +4 f64[6] targets
+ *   in the group's axis order, +52 f64 feed speed (>= 1e-6, units/s), +60
+ *   u32 target mode (non-zero absolute, 0 distances from the previous end).
+ * - 6 (76): the same with one more single axis: +0 u16 group, +4 u32 axis
+ *   1..32 (not in the group), +8 f64[6] targets, +56 f64 its distance, +64
+ *   f64 feed speed, +72 u32 target mode.
+ * - 8 (4): +0 i32 marked value >= 0.
+ * - 9 (8): compare start: +0 u16 axis, +4 u32 flag 0 or 1.
+ * - 10 (4): compare stop: +0 u16 axis.
+ * - 11 (12): axis position value: +0 u16 axis, +4 f64 value.
+ * - 12 (16): digital output: +0 i32 slave >= 1, +4 i32 bit >= 1, +8 u32
+ *   value, +12 i32 hold time (0 plain; >= 1 timed, value 0 or 1).
+ * - 13 (12): analog output: +0 i32 slave >= 1, +4 i32 channel >= 1, +8
+ *   u32 value (low 16 bits used).
+ * - 22 (8): +0 u16 axis, +4 u32 flag: 1 save the axis's planned position,
+ *   0 restore it at the next line that moves the axis.
+ * - 23 (12): acceleration change: +0 u32 mode 1, +4 f64 value >= 0.
+ * Positions, speeds and values must be finite. Needs write permission (1
+ * without it). Does not talk to the board; waits at most 3 s for the axis
+ * assignment (types 5, 6, 10, 11, 22) and 300 ms for the channel's queue.
+ * Returns 0 queued; 1 refused by the model; -1 bad type size or field (or
+ * node null); -2 axis not configured or I/O slave missing; -3 channel not
+ * started, ended or in conflict; -4 time-out or (types 1, 8, 9, 10, 12
+ * plain, 13, 23) queue full; -5 a status read failed; -6 unknown type
+ * (2, 3, 4, 7, 14-21, above 23) or (types 5, 6, 11, 12 timed, 22) queue
+ * full. A full queue (QAX_CH_CheckBuffer 1) may be retried. */
+MOTIONAPI_API int QAX_CALL QAX_CH_SetBufferNode(int ch, int nodeType, const void *node, int nodeSize);
 
 #ifdef __cplusplus
 }
