@@ -149,6 +149,9 @@ struct McChannel {
     double axisStartSpeeds[mc::kMaxAxes] = {};
     McHeldChannelCommand heldCommand;  // a command whose send failed, sent again first
     std::atomic<std::uint32_t> startCount{0};  // raised by every start: a held command of an earlier run is dropped
+    // Executor: a stop has ended the run; work status 0 follows once its
+    // end command has gone out (McChannelExecutorAfterSend).
+    std::uint32_t idlePending = 0;
 
     McChannelProfile Profile() const {
         std::lock_guard<std::mutex> guard(profileLock);

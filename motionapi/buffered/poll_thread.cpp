@@ -82,12 +82,14 @@ void StepExecutors() {
             continue;  // full or unreadable
         }
         if (McSendHeldCommand(ch) != 0) {
+            McChannelExecutorAfterSend(g_Channels[ch]);
             continue;  // a failed command goes first, before the executor moves on
         }
         McPlannedNode request{};
         if (McChannelExecutorStep(g_Channels[ch], request) != 0 && request.words[1] != 0) {
             McSendChannelNode(ch, request);
         }
+        McChannelExecutorAfterSend(g_Channels[ch]);
     }
 }
 
