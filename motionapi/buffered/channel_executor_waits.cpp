@@ -61,7 +61,8 @@ bool ConditionHolds(const McPlanNode &node) {
     if (source < kWaitBitImages) {
         if (index >= kWaitImageBits) return false;
         McSendSysCmd802D();
-        const bool bit = ((g_WaitBitImage[source][index / 8] >> (index % 8)) & 1u) != 0;
+        const std::uint32_t byte = g_WaitBitImage[source][index / 8];
+        const bool bit = ((byte >> (index % 8)) & 1u) != 0;
         return bit == (W(node, 2) != 0);
     }
     if (index >= kWaitImageWords) return false;  // never holds
