@@ -146,7 +146,8 @@ int McChannelPrepareStart(std::uint32_t number) {
         return 0;
     }
     McChannel &ch = g_Channels[number];
-    if (ch.workStatus.load(std::memory_order_relaxed) != kWorkIdle) {
+    // Pairs with the executor publishing the idle state last.
+    if (ch.workStatus.load(std::memory_order_acquire) != kWorkIdle) {
         return 0;
     }
     ch.executorState = kStateIdle;
