@@ -182,6 +182,44 @@ TEST_F(ChannelRunTest, ProgramRunsInOrderMovesTheAxesAndSetsTheOutputs) {
     EXPECT_EQ(g_AxisRecords[1].inChannel.load(), 0);
 }
 
+TEST_F(ChannelRunTest, ArcsAndPerAxisMovesPushedIntoTheRingEndOnTheirTargets) {
+    start(500.0, 20000.0, 1000000.0);
+    line(1.0, 0.0, 100.0);
+    // A half circle around the origin to (-1, 0), counter-clockwise.
+    const double from[2] = {1.0, 0.0};
+    const double to[2] = {-1.0, 0.0};
+    record(channel_test::Arc(0, 1, 0.0, 0.0, from, to, 1, 50.0, kGroup));
+    // Axis index 2 alone, then both path axes back to the origin, each at
+    // its own speed.
+    record(channel_test::AxisMove(false, 2, 0.75, 40.0, 4000.0));
+    record(channel_test::MultiMove(true, Targets{{0, 1.0}, {1, 0.5}}, 30.0, 3000.0));
+    end();
+    ASSERT_TRUE(run());
+    EXPECT_EQ(position(0), 0);
+    EXPECT_EQ(position(1), Counts(0.5));
+    EXPECT_EQ(position(2), Counts(0.75));
+    EXPECT_EQ(queues().bad_commands(), 0u);
+    const auto sent = commands();
+    expect_gapless(sent);
+    // The arc's steps stay on its circle: after the line's last step the
+    // positions summed up lie within the chord tolerance of radius 1.
+    std::int64_t x = 0;
+    std::int64_t y = 0;
+    double worst = 0.0;
+    bool onArc = false;
+    for (const BoardCommand &c : sent) {
+        if (c.words[0] != kPathStep) continue;
+        x += static_cast<std::int32_t>(c.words[4]);
+        y += static_cast<std::int32_t>(c.words[5]);
+        if (y != 0) onArc = true;
+        if (onArc) worst = std::max(worst, std::fabs(std::hypot(x * 1e-5, y * 1e-5) - 1.0));
+    }
+    EXPECT_TRUE(onArc);
+    EXPECT_LE(worst, 0.005);
+    EXPECT_EQ(x, Counts(-1.0));
+    EXPECT_EQ(y, 0);
+}
+
 // Per-cycle path speeds of the board's steps (units per ms) and their
 // durations.
 struct StepSpeed {
