@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "channel_fixture.h"
 #include "core/axis_state.h"
 #include "core/connection.h"
+#include "core/transport.h"
 #include "motion_fixture.h"
 #include "motionapi.h"
 #include "vboard/channel_queues.h"
@@ -59,8 +61,11 @@ protected:
         }
     }
 
+public:
     McChannel &ch() { return g_Channels[0]; }
     vboard::ChannelQueues &queues() { return *queues_; }
+
+protected:
 
     // What the channel interface's start and the path node checks do: the
     // channel runs, its axes are taken at their positions (0 here).
@@ -370,6 +375,56 @@ TEST_F(ChannelRunTest, PauseInMidLineHoldsThePathAndResumeFinishesIt) {
     ASSERT_TRUE(run());
     EXPECT_EQ(position(0), Counts(3.0));
     expect_gapless(commands());
+}
+
+TEST_F(ChannelRunTest, BoardEventAxisEndAndStopWithResetEndTheRunAndFreeTheAxes) {
+    struct Row {
+        const char *name;
+        std::function<void(ChannelRunTest &)> trigger;
+        bool endCommand;  // only the stop with reset sends one
+    };
+    const Row rows[] = {
+        {"board event", [](ChannelRunTest &t) { ASSERT_TRUE(t.queues().post_event(0)); }, false},
+        {"axis end", [](ChannelRunTest &t) { t.queues().set_axis_end(1, true); }, false},
+        {"stop with reset",
+         [](ChannelRunTest &t) {
+             // What the channel's second stop form does: the command word,
+             // then the board's stop with reset, which empties its queue.
+             t.ch().command.store(kCmdStopReset);
+             McImmCmdBlock block{};
+             McCommandBuilder(block, 0x50030001, 0);  // channel 0
+             // The board answers the sequence number it reached.
+             McSendSyncImmCmd(block, 0x10050049);
+         },
+         true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        start(500.0, 20000.0, 0.0);
+        line(3.0, 0.0, 100.0);
+        line(3.0, 3.0, 100.0);
+        end();
+        for (int i = 0; i < 20; ++i) cycle();
+        board().clear_channel_commands();
+        row.trigger(*this);
+        for (int i = 0; i < 5 && ch().workStatus.load() != kWorkIdle; ++i) cycle();
+        ASSERT_EQ(ch().workStatus.load(), kWorkIdle);
+        EXPECT_EQ(ch().command.load(), kCmdStopAtBoundary);
+        EXPECT_EQ(g_AxisRecords[0].ownerChannel.load(), kNoChannel);
+        EXPECT_EQ(g_AxisRecords[1].inChannel.load(), 0);
+        const auto sent = commands();
+        ASSERT_EQ(sent.size(), row.endCommand ? 1u : 0u);
+        if (row.endCommand) {
+            EXPECT_EQ(sent[0].words[0], kProgramEnd);
+        }
+        // The board's event is acknowledged in the pass after the stop.
+        cycle();
+        const std::uint32_t event = board().get_register(498);
+        EXPECT_EQ((event >> 8) & 0xFFu, (event >> 16) & 0xFFu);
+        queues().set_axis_end(1, false);
+        ASSERT_TRUE(run());
+        board().clear_channel_commands();
+    }
 }
 
 TEST_F(ChannelRunTest, FullBoardQueueHoldsTheStreamAndLosesNothing) {
