@@ -153,6 +153,9 @@ struct McChannel {
     // the queue clearing of an application thread, so that those never
     // reset the pool or the executor's state in the middle of a step.
     std::mutex stepLock;
+    // Executor: a stop has ended the run; work status 0 follows once its
+    // end command has gone out (McChannelExecutorAfterSend).
+    std::uint32_t idlePending = 0;
 
     McChannelProfile Profile() const {
         std::lock_guard<std::mutex> guard(profileLock);

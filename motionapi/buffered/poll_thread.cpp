@@ -82,6 +82,7 @@ void StepExecutors() {
             continue;  // full or unreadable
         }
         if (McSendHeldCommand(ch) != 0) {
+            McChannelExecutorAfterSend(g_Channels[ch]);
             continue;  // a failed command goes first, before the executor moves on
         }
         McPlannedNode request{};
@@ -93,6 +94,7 @@ void StepExecutors() {
         if (filled != 0 && request.words[1] != 0) {
             McSendChannelNode(ch, request);
         }
+        McChannelExecutorAfterSend(g_Channels[ch]);
     }
 }
 
