@@ -35,7 +35,7 @@ enum McSendFlag : std::uint32_t {
     kSendFlagCount = 32,
 };
 
-inline constexpr std::int32_t kNoChannel = -1;
+inline constexpr std::int32_t kNoChannel = -1;  // an axis no channel or list holds
 
 // Fields read and written by several threads are relaxed atomics.
 struct McAxisRecord {
@@ -44,7 +44,7 @@ struct McAxisRecord {
     std::atomic<double> position{0.0};  // counts
     std::atomic<std::uint32_t> state{0};
     std::atomic<std::uint8_t> inChannel{0};
-    std::atomic<std::int32_t> ownerChannel{0};  // as read; only 0..3 index a channel
+    std::atomic<std::int32_t> ownerChannel{kNoChannel};  // only 0..3 index a channel
     std::atomic<std::uint8_t> inGroup{0};
     std::atomic<std::uint32_t> groupNumber{0};
     std::atomic<std::uint32_t> linkA{0};

@@ -13,6 +13,7 @@
 
 #include "buffered/channel.h"
 #include "buffered/channel_control.h"
+#include "buffered/poll_thread.h"
 #include "buffered/ring.h"
 #include "core/comm_calls.h"
 #include "core/connection.h"
@@ -625,6 +626,7 @@ private:
 
 TEST_F(ChannelStackTest, APathChannelStartedProfiledPausedResumedResetAndStopped) {
     ASSERT_EQ(QAX_Init(), 0);
+    McStopPollThread();  // the controls alone: no executor acts on their words
     const std::size_t before = board().count_requests(vboard::kReqSyncImmediate);
     ASSERT_EQ(QAX_CH_Start(0), 0);
     EXPECT_EQ(QAXT_STD_GetChannelWorkStatus(0), 1);

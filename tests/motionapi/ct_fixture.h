@@ -62,9 +62,6 @@ protected:
 
     void SetUp() override {
         FakeCommTest::SetUp();
-        // No axis in any channel, as start-up leaves them (a record's owner
-        // reads 0 until then).
-        for (McAxisRecord &r : g_AxisRecords) r.ResetAssignment();
         configure_axes({1, 2, 3, 4, 5, 6});
         ASSERT_EQ(McLoadBoardTables(), 0);
         g_hCmdMutex.store(platform::create_mutex());
