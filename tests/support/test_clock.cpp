@@ -12,7 +12,7 @@ constexpr std::uint64_t kNanosPerSecond = 1'000'000'000;
 
 TestClock::TestClock() : TestClock(Options{}) {}
 
-TestClock::TestClock(Options options) : options_(options) { platform::set_clock(this); }
+TestClock::TestClock(Options options) : options_(options), real_io_wait_cap_ms_(options.real_io_wait_cap_ms) { platform::set_clock(this); }
 
 TestClock::~TestClock() { platform::set_clock(nullptr); }
 
@@ -87,8 +87,10 @@ void TestClock::lock_wait_timed_out(std::uint32_t requested) {
 namespace qax_test {
 
 std::uint32_t TestClock::io_wait_ms(std::uint32_t requested) {
-    return std::min(requested, options_.real_io_wait_cap_ms);
+    return std::min(requested, real_io_wait_cap_ms_.load());
 }
+
+void TestClock::set_real_io_wait_cap_ms(std::uint32_t ms) { real_io_wait_cap_ms_.store(ms); }
 
 void TestClock::io_wait_timed_out(std::uint32_t requested) {
     std::lock_guard lock(guard_);

@@ -3,6 +3,7 @@
 // the whole process while the object lives.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -40,6 +41,10 @@ public:
     // Called after each sleep with its length, outside the clock's lock
     // (e.g. to run a virtual board's cycles). Empty removes it.
     void set_sleep_hook(std::function<void(std::uint32_t ms)> hook);
+    // Changes Options::real_io_wait_cap_ms: a test that stalls an exchange
+    // on purpose lifts the cap for the healthy exchange after it, which a
+    // busy machine may serve slower than the stall's short cap.
+    void set_real_io_wait_cap_ms(std::uint32_t ms);
 
     std::uint64_t counter() override;
     std::uint64_t counter_frequency() override;
@@ -51,6 +56,7 @@ public:
 
 private:
     Options options_;
+    std::atomic<std::uint32_t> real_io_wait_cap_ms_;
     mutable std::mutex guard_;
     std::uint64_t now_ns_ = 0;
     std::uint64_t slept_ms_ = 0;
