@@ -209,6 +209,61 @@ MOTIONAPI_API int QAX_CALL QAX_MoveTwoSeg(int axis, double position1, double vel
 MOTIONAPI_API int QAX_CALL QAX_EnableTorqueLimit(int axis, int enable, double value, uint32_t limit1,
                                                  uint32_t limit2);
 
+/* ---------------------------------------------------------------- axes groups and linear moves
+ * A group (number 1..16) is a set of 2 to 6 configured axes on which the
+ * board runs straight-line interpolated moves: every member starts and
+ * arrives together, at the commanded path speed. Positions are user units
+ * (rounded half away from zero to 0.00001, finite, within the board's
+ * 64-bit count), velocities user units per second along the path. The
+ * targets are given in the order of the group's axis numbers, ascending;
+ * targetsBytes counts their bytes (2 to 6 targets, integer division by 8);
+ * a target not given counts as 0 (the absolute form drives that axis to
+ * 0), targets beyond the group's axes are not sent. Every call but
+ * QAX_GetLinearMotionStatus needs write permission (1 without it). Results:
+ * 0; 1 refused (no permission, an axis type without group moves); -1 bad
+ * input or a null pointer, nothing sent; -2 an axis not configured (also a
+ * group whose table entry names one); -3 refused by the members' state,
+ * the group not defined, the board's queue full; -5 a status or mask
+ * register access failed (a start may have been delivered); -6 the board
+ * refused a synchronous command; -7 the transport failed. The moves return
+ * once delivered to the board's queue; none of them waits for the move. */
+
+/* Defines group `group` with the `count` axes of `axes` (the array is
+ * sorted into ascending order in place, whatever the result), on the board
+ * and in the axes-group table that the card server keeps for every process
+ * (other running processes see it after their next QAX_Init). Synchronous.
+ * Redefining a group while one of these axes' group moves runs, or a group
+ * linked to a compare output, gives -3. The group's maximum path velocity
+ * returns to 400000000. -7 when the table cannot be stored: the group is
+ * then defined on the board and in this process only. */
+MOTIONAPI_API int QAX_CALL QAX_SetLinearMotionInfo(int group, int count, int *axes);
+/* The group's path profile (all values finite, >= 0; values below 0.000001
+ * are sent as 0) and its maximum path velocity, which caps the group's
+ * moves and velocity updates and is kept even when the board refuses the
+ * profile. Synchronous. */
+MOTIONAPI_API int QAX_CALL QAX_SetLinearMotionProfile(int group, double velocity1, double velocity2,
+                                                      double maxVelocity, double accel1, double accel2,
+                                                      double jerk);
+/* Starts a linear move: mode 1 to absolute targets, mode 0 by relative
+ * distances. velocity >= 0.000001, capped at the group's maximum. */
+MOTIONAPI_API int QAX_CALL QAX_StartLinearMotion(uint16_t group, const double *targets, int targetsBytes,
+                                                 double velocity, int mode);
+/* New targets for the running move of the same mode (-3 "Move type is not
+ * matched" otherwise). */
+MOTIONAPI_API int QAX_CALL QAX_UpdateLinearMotionPosition(uint16_t group, const double *targets,
+                                                          int targetsBytes, int mode);
+/* New path velocity (>= 0, capped at the group's maximum) of the move. */
+MOTIONAPI_API int QAX_CALL QAX_UpdateLinearMotionVelocity(uint16_t group, double velocity);
+/* item 1: *value 1 while a member runs or is being sent a linear move, else
+ * 0 (*value is 0 after any failure). Needs no write permission; reads the
+ * members' status registers only. */
+MOTIONAPI_API int QAX_CALL QAX_GetLinearMotionStatus(uint16_t group, int item, uint32_t *value);
+/* Stops the group's move in one of the board's two forms, mode 0 or mode 1
+ * (the virtual board decelerates for mode 0 and stops at once for mode 1);
+ * mode 0 is refused (-3) while the board's busy register 5512 shows the
+ * group, as is the velocity update. */
+MOTIONAPI_API int QAX_CALL QAX_StopMotion(uint16_t group, int mode);
+
 /* ---------------------------------------------------------------- axis parameters
  * QAX_SetAxisParameter(axis, id, value) writes one parameter of an axis;
  * value must be finite and not negative. Needs write permission (1

@@ -22,6 +22,7 @@
 #include "vboard/axis_queries.h"
 #include "vboard/channel_queues.h"
 #include "vboard/drive_objects.h"
+#include "vboard/group_model.h"
 #include "vboard/io_image.h"
 #include "vboard/machine.h"
 #include "vboard/motion_model.h"
@@ -92,13 +93,15 @@ std::string default_run_dir() {
 class BoardModels {
 public:
     BoardModels(vboard::VirtualBoard &board, const vboard::Machine &machine)
-        : motion_(board), queries_(board), drive_objects_(board), channels_(board), io_(board, machine.io_slaves) {
+        : motion_(board), queries_(board), drive_objects_(board), channels_(board), io_(board, machine.io_slaves),
+          groups_(board) {
         vboard::FirmwareDefaults defaults = board.firmware_defaults();
         defaults.cycle_period_us = machine.cycle_period_us;
         defaults.ecat_state = machine.ecat_running ? kEcatOperational : kEcatStopped;
         board.set_firmware_defaults(defaults);
         motion_.set_axis_count(static_cast<std::uint32_t>(machine.axes.size()));
         for (const vboard::MachineGroup &group : machine.groups) channels_.set_group_axes(group.number, group.axis_indices);
+        for (const vboard::MachineGroup &group : machine.groups) groups_.set_group_axes(group.number, group.axis_indices);
     }
 
 private:
@@ -108,6 +111,7 @@ private:
     vboard::DriveObjects drive_objects_;
     vboard::ChannelQueues channels_;  // the path channels, link channels 2-5
     vboard::IoImage io_;              // the I/O slaves' process image
+    vboard::GroupModel groups_;       // axes groups and their linear moves
 };
 
 // Runs the firmware models in real time, one board cycle per cycle period,
