@@ -349,6 +349,93 @@ MOTIONAPI_API int QAX_CALL QAX_UploadFile(int fileType, int reserved, int option
  * -1 for a null pointer (nothing written). Does not block. */
 MOTIONAPI_API int QAX_CALL QAX_GetFileLoadProcess(int *percent);
 
+/* ---------------------------------------------------------------- compare outputs
+ * The board has 32 position-compare outputs (1..32). Each takes its position
+ * from a source, one axis or one axes group (QAX_SetCompareInfo); a compare
+ * device axis is linked to an output (QAX_LinkCompareOut) and takes the
+ * compare table (QAX_SetCompare), the start and stop and the status query.
+ * Every call needs write permission (1 without it, before any other test),
+ * sends one synchronous command and returns 0; -1 bad input; -2 axis not
+ * configured; 1 or -3 refused by the axis type or state; -6 the board
+ * refused; -7 transport failure. Nothing is sent after a refusal. Each call
+ * blocks for one board exchange. */
+
+/* Compare tables, passed with their size in bytes (packed to 4 bytes).
+ * Switch fields take 0 or 1, the word16 fields at most 65535, word12 at
+ * most 4095, intA and intB are >= 0; positions are user units (finite,
+ * rounded half away from zero to 0.00001). With noPositions = 1 the six
+ * positions are not read and the board gets zeros. */
+#pragma pack(push, 4)
+typedef struct McCompareRecord1 { /* type 1, 12 bytes */
+    uint32_t switchA;
+    uint32_t switchB;
+    uint32_t word16;
+} McCompareRecord1;
+typedef struct McCompareRecord2 { /* type 2, 32 bytes */
+    uint32_t switchA;
+    uint32_t switchB;
+    uint32_t switchC;
+    uint32_t word16;
+    double position;
+    uint32_t word12;
+    int32_t intA;
+} McCompareRecord2;
+typedef struct McCompareRecord3 { /* type 3, 84 bytes */
+    uint32_t switchA;
+    uint32_t switchB;
+    uint32_t switchC;
+    int32_t intA;
+    double position;
+    double positions[6];
+    uint32_t noPositions;
+    uint32_t word16;
+    int32_t intB;
+} McCompareRecord3;
+typedef struct McCompareRecord4 { /* type 4, 76 bytes */
+    uint32_t switchA;
+    uint32_t switchB;
+    int32_t intA;
+    double positions[6];
+    uint32_t noPositions;
+    uint32_t word16;
+    uint32_t word16b;
+    int32_t intB;
+} McCompareRecord4;
+#pragma pack(pop)
+
+/* Sets the source of compare output cmp (1..32): with count 1 the axis
+ * axes[0], with count 2..6 the configured axes group made of exactly those
+ * axes (any order; -3 when no group has them). On success the host's
+ * compare-link table is stored in the server for all processes (a failed
+ * store is not reported). 1 when an axis type takes no compare source. */
+MOTIONAPI_API int QAX_CALL QAX_SetCompareInfo(int cmp, int count, const int *axes);
+/* Links compare device axis `axis` to output cmp (1..32) when enable is 1,
+ * unlinks it for any other value (the byte goes to the board as given). -3
+ * when the axis runs a command, is not enabled or is linked to another
+ * output. */
+MOTIONAPI_API int QAX_CALL QAX_LinkCompareOut(int cmp, uint16_t axis, uint8_t enable);
+/* Sends compare table `record` of type cmpType (1..4) for the linked axis;
+ * size must be the record's size (-1 otherwise). -6 for a type outside
+ * 1..4, -3 while a table of another type is set (until QAX_StopCompare) or
+ * when the axis is linked to no output. The table's type is kept for the
+ * axis once the record is valid, also when a later test refuses or the send
+ * fails. */
+MOTIONAPI_API int QAX_CALL QAX_SetCompare(int axis, int cmpType, const void *record, int size);
+/* *status = the compare status word of the linked axis (item must be 1);
+ * written only on success. Pauses two cycle periods first while a buffered
+ * channel runs. On the virtual board the word holds the positions passed
+ * since the start (bits 0-15), 1 while running (bit 16), 1 once every
+ * position of the table was passed (bit 17) and the table's type (bits
+ * 24-27). */
+MOTIONAPI_API int QAX_CALL QAX_GetCompareStatus(uint16_t axis, int item, uint32_t *status);
+/* Starts the compare of the linked axis: -3 without a table, with a table
+ * of type 1 or 2 on a group source, or while the axis is in a channel; 1 for
+ * a type 3 or 4 table without positions. */
+MOTIONAPI_API int QAX_CALL QAX_StartCompare(uint16_t axis);
+/* Stops the compare of the linked axis and clears its table type (also
+ * when the send fails). */
+MOTIONAPI_API int QAX_CALL QAX_StopCompare(uint16_t axis);
+
 /* Work status of buffered channel ch (0 idle, 1 running, 3 paused) for ch
  * 0..3, 0 for any other number. Does not block. The Windows library exports
  * it under the decorated name of an int(int) function. */

@@ -46,7 +46,7 @@ struct McIoSlaveTable {
 };
 
 struct McCompareLinkTable {
-    std::uint32_t source[mc::kCompareOutputs];  // axis index, or 32 + group number
+    std::uint32_t source[mc::kCompareOutputs];  // axis index, or 32 + (group number - 1)
 };
 
 struct McAxesGroupEntry {

@@ -55,7 +55,8 @@ T ReplyValue(const McImmCmdBlock &block, std::uint32_t k) {
     return value;
 }
 
-int SyncExchange(McImmCmdBlock &block, std::uint32_t fun, const char *transportMessage) {
+// printed: the command word of the log lines; 0 prints the request's word 0.
+int SyncExchange(McImmCmdBlock &block, std::uint32_t fun, const char *transportMessage, std::uint32_t printed = 0) {
     int code = mc::kMutexFailedCode;
     {
         McCmdLock lock;
@@ -67,6 +68,9 @@ int SyncExchange(McImmCmdBlock &block, std::uint32_t fun, const char *transportM
     }
     std::uint32_t word0 = 0;
     std::memcpy(&word0, block.request, sizeof word0);
+    if (printed != 0) {
+        word0 = printed;
+    }
     if (code != 0) {
         McLogError(mc::kCodeTransport, transportMessage, word0, fun, code);
         return mc::kErrTransport;
@@ -91,6 +95,10 @@ int McSendSyncImmCmd(McImmCmdBlock &block, std::uint32_t fun) { return SyncExcha
 
 int McSendSyncImmCmd(McImmCmdBlock &block, std::uint32_t fun, const char *transportMessage) {
     return SyncExchange(block, fun, transportMessage);
+}
+
+int McSendSyncImmCmdAs(McImmCmdBlock &block, std::uint32_t fun, std::uint32_t printedCommand) {
+    return SyncExchange(block, fun, mc::kMsgSyncError, printedCommand);
 }
 
 int McIsFifoFull(std::uint32_t queue) {

@@ -55,6 +55,9 @@ std::int64_t McReplyI64(const McImmCmdBlock &block, std::uint32_t k);
 int McSendSyncImmCmd(McImmCmdBlock &block, std::uint32_t fun);
 // The same with the transport failure message of the command-sequence query.
 int McSendSyncImmCmd(McImmCmdBlock &block, std::uint32_t fun, const char *transportMessage);
+// The same with printedCommand in the failure lines in place of the
+// request's command word (a family whose lines name one word for all forms).
+int McSendSyncImmCmdAs(McImmCmdBlock &block, std::uint32_t fun, std::uint32_t printedCommand);
 
 // Asynchronous send on link channel 6: 0, -3 queue full, -7 send failed.
 int McSendAsynImmCmd(McImmCmdBlock &block);

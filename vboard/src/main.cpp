@@ -21,6 +21,7 @@
 #include "machine_file.h"
 #include "vboard/axis_queries.h"
 #include "vboard/channel_queues.h"
+#include "vboard/compare_model.h"
 #include "vboard/drive_objects.h"
 #include "vboard/group_model.h"
 #include "vboard/io_image.h"
@@ -94,7 +95,7 @@ class BoardModels {
 public:
     BoardModels(vboard::VirtualBoard &board, const vboard::Machine &machine)
         : motion_(board), queries_(board), drive_objects_(board), channels_(board), io_(board, machine.io_slaves),
-          groups_(board) {
+          groups_(board), compare_(board) {
         vboard::FirmwareDefaults defaults = board.firmware_defaults();
         defaults.cycle_period_us = machine.cycle_period_us;
         defaults.ecat_state = machine.ecat_running ? kEcatOperational : kEcatStopped;
@@ -102,6 +103,8 @@ public:
         motion_.set_axis_count(static_cast<std::uint32_t>(machine.axes.size()));
         for (const vboard::MachineGroup &group : machine.groups) channels_.set_group_axes(group.number, group.axis_indices);
         for (const vboard::MachineGroup &group : machine.groups) groups_.set_group_axes(group.number, group.axis_indices);
+        for (const vboard::MachineGroup &group : machine.groups) compare_.set_group_axes(group.number, group.axis_indices);
+        for (const vboard::MachineCompare &c : machine.compares) compare_.set_source(c.output, c.group, c.axis_index);
     }
 
 private:
@@ -112,6 +115,7 @@ private:
     vboard::ChannelQueues channels_;  // the path channels, link channels 2-5
     vboard::IoImage io_;              // the I/O slaves' process image
     vboard::GroupModel groups_;       // axes groups and their linear moves
+    vboard::CompareModel compare_;    // the position-compare outputs
 };
 
 // Runs the firmware models in real time, one board cycle per cycle period,
