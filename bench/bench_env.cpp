@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "bench_machine.h"
 #include "boardport.h"
 #include "cardhost_fixture.h"
 #include "linkhub.h"
@@ -32,6 +33,7 @@ BenchEnv::BenchEnv() {
     }
     qax_test::CardhostOptions server_options;
     server_options.use_current_run_dir = true;
+    server_options.config_text = kBenchMachineConfig;
     server_ = std::make_unique<qax_test::CardhostRun>(server_options);
     if (!server_->ok()) {
         error_ = "card server: " + server_->error();
