@@ -5,6 +5,7 @@
 
 #include "bench_env.h"
 #include "bench_machine.h"
+#include "buffered/poll_thread.h"
 #include "linkhub.h"
 #include "motionapi.h"
 
@@ -131,6 +132,8 @@ InProcessMotion::InProcessMotion() : board_(std::make_unique<InProcessBoard>()) 
     if (env() != nullptr && env()->layer_ready()) COMM_Exit();
     platform::set_devices(board_.get());
     opened_ = QAX_Init();
+    // Nothing but the measured calls uses the board or the command mutex.
+    if (opened_ == 0) McStopPollThread();
 }
 
 InProcessMotion::~InProcessMotion() {

@@ -48,8 +48,10 @@ private:
 
 // The motion interface opened over an in-process board for the life of the
 // object: the communication layer of the environment is closed, the board
-// installed and QAX_Init called; afterwards QAX_Exit, the board removed and
-// the environment's layer opened again over the socket board.
+// installed, QAX_Init called and its poll thread stopped, so that only the
+// calling thread uses the board and the library's command mutex; afterwards
+// QAX_Exit, the board removed and the environment's layer opened again over
+// the socket board.
 class InProcessMotion {
 public:
     InProcessMotion();

@@ -2,12 +2,13 @@
 // board (no socket, every request answered at once on this thread), timed
 // beside a bare replay of the same driver requests through the
 // communication layer on the same board. Times are the calling thread's CPU
-// time (the poll thread's share of the board and the command mutex is not
-// in them; a wait for it is in the wall times). `requests_per_call` counts
-// the call's driver requests, `bare_us` is the replay's CPU time,
-// `beyond_us` the call's CPU time beyond it (what the library adds: checks,
-// records, its locks, logging), `ratio_to_bare` the call's CPU time over the
-// replay's; `wall_us` and `bare_wall_us` are the same in real time.
+// time; the library's poll thread is stopped meanwhile, so that nothing
+// else takes the board or the command mutex. `requests_per_call` counts
+// the call's driver requests, `call_us` is the call's CPU time, `bare_us`
+// the replay's, `beyond_us` the call's beyond the replay's (what the library
+// adds: checks, records, its locks, logging), `ratio_to_bare` the first over
+// the second; `wall_us` and `bare_wall_us` are the call and the replay in
+// real time. Each is the median over the iterations.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -50,6 +51,12 @@ double ThreadCpu() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+double Median(std::vector<double> values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
 }
 
 // Calls timed together between two readings of the clocks.
@@ -112,6 +119,11 @@ bool TimeBatch(Step step, BatchTime &time, int &failure) {
 // reported as an error.
 template <typename Call>
 void TimeBesideBare(benchmark::State &state, Controller &controller, Call call, bool moves = false) {
+    vboard::VirtualBoard &board = controller.board();
+    const auto clear = [&] {
+        if (moves) ClearPendingMasks(board);
+        return 0;
+    };
     std::vector<DriverCall> recorded;
     {
         DriverCallRecorder recorder;
@@ -123,15 +135,13 @@ void TimeBesideBare(benchmark::State &state, Controller &controller, Call call, 
         }
     }
     BareReplay replay(std::move(recorded));
-    vboard::VirtualBoard &board = controller.board();
-    const auto clear = [&] {
-        if (moves) ClearPendingMasks(board);
-        return 0;
-    };
-    double calls = 0.0;
-    double bare = 0.0;
-    double calls_wall = 0.0;
-    double bare_wall = 0.0;
+    // Per iteration, one call's share of each batch; the figures are the
+    // medians, which other work on the machine moves less than the means.
+    std::vector<double> calls;
+    std::vector<double> bare;
+    std::vector<double> beyond;
+    std::vector<double> calls_wall;
+    std::vector<double> bare_wall;
     for (auto _ : state) {
         BatchTime with_call;
         BatchTime with_replay;
@@ -146,20 +156,24 @@ void TimeBesideBare(benchmark::State &state, Controller &controller, Call call, 
             return;
         }
         const double call_cpu = std::max(0.0, with_call.cpu - clears.cpu) / kBatch;
+        const double bare_cpu = std::max(0.0, with_replay.cpu - clears.cpu) / kBatch;
         state.SetIterationTime(call_cpu);
-        calls += call_cpu;
-        bare += std::max(0.0, with_replay.cpu - clears.cpu) / kBatch;
-        calls_wall += std::max(0.0, with_call.wall - clears.wall) / kBatch;
-        bare_wall += std::max(0.0, with_replay.wall - clears.wall) / kBatch;
+        calls.push_back(call_cpu);
+        bare.push_back(bare_cpu);
+        beyond.push_back(call_cpu - bare_cpu);
+        calls_wall.push_back(std::max(0.0, with_call.wall - clears.wall) / kBatch);
+        bare_wall.push_back(std::max(0.0, with_replay.wall - clears.wall) / kBatch);
         board.clear_channel_commands();  // the board keeps every command sent to a link channel
     }
-    const auto iterations = static_cast<double>(state.iterations());
+    if (calls.empty()) return;
+    const double bare_median = Median(bare);
     state.counters["requests_per_call"] = static_cast<double>(replay.size());
-    state.counters["bare_us"] = bare / iterations * 1e6;
-    state.counters["beyond_us"] = (calls - bare) / iterations * 1e6;
-    state.counters["wall_us"] = calls_wall / iterations * 1e6;
-    state.counters["bare_wall_us"] = bare_wall / iterations * 1e6;
-    state.counters["ratio_to_bare"] = bare > 0.0 ? calls / bare : 0.0;
+    state.counters["call_us"] = Median(calls) * 1e6;
+    state.counters["bare_us"] = bare_median * 1e6;
+    state.counters["beyond_us"] = Median(beyond) * 1e6;
+    state.counters["wall_us"] = Median(calls_wall) * 1e6;
+    state.counters["bare_wall_us"] = Median(bare_wall) * 1e6;
+    state.counters["ratio_to_bare"] = bare_median > 0.0 ? Median(calls) / bare_median : 0.0;
 }
 
 // Opens the controller; false (the benchmark skipped) when it did not open.
