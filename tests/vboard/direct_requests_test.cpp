@@ -45,6 +45,22 @@ TEST(DirectRequests, RegistersAndCommandsAsOverTheSocket) {
     EXPECT_EQ(board.count_requests(vboard::kReqSyncImmediate), 1u);
 }
 
+TEST(DirectRequests, OneBufferForInputAndOutput) {
+    // As with buffered I/O control, the caller may pass one record both ways.
+    vboard::VirtualBoard board;
+    board.set_register(7, 70);
+    board.set_register(9, 90);
+    Bytes record(0x1800C, 0);
+    vboard_test::put_word(record, 0, 9);
+    vboard_test::put_word(record, 4, 7);
+    vboard_test::put_word(record, 0x18000, 2);  // the count
+    const auto reply = board.answer_request(vboard::kReqReadBlock32, record, record);
+    ASSERT_EQ(reply.status, 0u);
+    EXPECT_EQ(word_at(record, 0), 9u);
+    EXPECT_EQ(word_at(record, 0xC000), 90u);  // the values
+    EXPECT_EQ(word_at(record, 0xC004), 70u);
+}
+
 TEST(DirectRequests, ReportedBytesBeyondTheCapacityAreNotCopied) {
     vboard::VirtualBoard board;
     // The parameter request reports its 16 bytes into no buffer at all.
