@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "bench_machine.h"
 #include "boardport.h"
 #include "cardhost_fixture.h"
 #include "linkhub.h"
@@ -33,7 +32,6 @@ BenchEnv::BenchEnv() {
     }
     qax_test::CardhostOptions server_options;
     server_options.use_current_run_dir = true;
-    server_options.config_text = kBenchMachineConfig;
     server_ = std::make_unique<qax_test::CardhostRun>(server_options);
     if (!server_->ok()) {
         error_ = "card server: " + server_->error();
@@ -59,6 +57,16 @@ BenchEnv::~BenchEnv() {
     if (board_open_) WDF_Exit();
     server_.reset();
     board_.reset();
+}
+
+bool BenchEnv::serve_machine(const char *config_text) {
+    server_.reset();
+    qax_test::CardhostOptions server_options;
+    server_options.use_current_run_dir = true;
+    server_options.config_text = config_text;
+    server_ = std::make_unique<qax_test::CardhostRun>(server_options);
+    if (!server_->ok()) error_ = "card server: " + server_->error();
+    return server_->ok();
 }
 
 vboard::VirtualBoard &BenchEnv::board() { return board_->board(); }

@@ -8,9 +8,9 @@ module name=FPGA version=1.4.0.12
 module name=Firmware version=2.3.1.0
 axis number=1 index=0 vendor=1511 product=0x4021001
 axis number=2 index=1 vendor=1511 product=0x4021001
-axis number=5 index=2 vendor=1511 product=0x4021001
-axis number=3 index=3 vendor=1511 product=0x4021001
-axis number=4 index=4 vendor=1511 product=0x4021001
+axis number=3 index=2 vendor=1511 product=0x4021001
+axis number=4 index=3 vendor=1511 product=0x4021001
+axis number=5 index=4 vendor=1511 product=0x4021001
 axis number=6 index=5 vendor=1511 product=0x4021001
 axis number=7 index=6 vendor=1511 product=0x401c001
 group number=1 axes=1,2

@@ -1,5 +1,5 @@
-// The machine every benchmark runs against, as the card server serves it
-// and as the in-process board's I/O image needs it.
+// The machine of the benchmarks on the in-process board, as the card server
+// serves it meanwhile and as the board's I/O image needs it.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +9,8 @@
 
 namespace qax_bench {
 
-// Axes 1..6 (drives that take group moves; axes 1, 2 and 5 at indices 0, 1
-// and 2 as in the test machine, which the socket benchmarks rely on), the
-// compare device axis 7 at index 6, group 1 = {1, 2}, group 2 = all six, I/O slave 1 with 127
+// Axes 1..6 (drives that take group moves), the compare device axis 7 at
+// index 6, group 1 = {1, 2}, group 2 = all six, I/O slave 1 with 127
 // digital inputs and 64 digital outputs, compare output 1 on axis 1.
 extern const char kBenchMachineConfig[];
 

@@ -5,6 +5,7 @@
 
 #include "bench_env.h"
 #include "bench_machine.h"
+#include "cardhost_fixture.h"
 #include "buffered/poll_thread.h"
 #include "linkhub.h"
 #include "motionapi.h"
@@ -129,7 +130,9 @@ void InProcessBoard::close(platform::DeviceHandle device) {
 }
 
 InProcessMotion::InProcessMotion() : board_(std::make_unique<InProcessBoard>()) {
-    if (env() != nullptr && env()->layer_ready()) COMM_Exit();
+    BenchEnv *environment = env();
+    if (environment != nullptr && environment->layer_ready()) COMM_Exit();
+    if (environment != nullptr && !environment->serve_machine(kBenchMachineConfig)) return;
     platform::set_devices(board_.get());
     opened_ = QAX_Init();
     // Nothing but the measured calls uses the board or the command mutex.
@@ -140,7 +143,10 @@ InProcessMotion::~InProcessMotion() {
     QAX_Exit();
     COMM_Exit();  // also after a failed QAX_Init, so that no handle of the board is left open
     platform::set_devices(nullptr);
-    if (env() != nullptr && env()->layer_ready()) COMM_Init();
+    BenchEnv *environment = env();
+    if (environment == nullptr) return;
+    environment->serve_machine(qax_test::kCardhostTestConfig);
+    if (environment->layer_ready()) COMM_Init();
 }
 
 }  // namespace qax_bench

@@ -47,11 +47,12 @@ private:
 };
 
 // The motion interface opened over an in-process board for the life of the
-// object: the communication layer of the environment is closed, the board
-// installed, QAX_Init called and its poll thread stopped, so that only the
+// object: the communication layer of the environment is closed, the server
+// serves the benchmarks' machine, the board is installed, QAX_Init called
+// and its poll thread stopped, so that only the
 // calling thread uses the board and the library's command mutex; afterwards
-// QAX_Exit, the board removed and the environment's layer opened again over
-// the socket board.
+// QAX_Exit, the board removed, the server back on the test machine and the
+// environment's layer opened again over the socket board.
 class InProcessMotion {
 public:
     InProcessMotion();

@@ -21,6 +21,7 @@
 #include <time.h>
 
 #include "bench_machine.h"
+#include "core/connection.h"
 #include "driver_calls.h"
 #include "in_process_board.h"
 #include "motionapi.h"
@@ -280,6 +281,21 @@ void GetAxisStatus(benchmark::State &state) {
     TimeBesideBare(state, controller, [&] { return QAX_GetAxisStatus(1, 1, &value); });
 }
 BENCHMARK(GetAxisStatus)->Unit(benchmark::kMicrosecond)->UseManualTime()->MinTime(kMinTime);
+
+// The library's command mutex taken and given back once, as the library
+// does around each driver request: the share of that in the figures above.
+void CommandMutexRound(benchmark::State &state) {
+    Controller controller;
+    if (!Opened(state, controller)) return;
+    for (auto _ : state) {
+        McCmdLock lock;
+        if (!lock.owned()) {
+            state.SkipWithError("the command mutex was not obtained");
+            return;
+        }
+    }
+}
+BENCHMARK(CommandMutexRound)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace qax_bench

@@ -435,11 +435,145 @@ MOTIONAPI_API int QAX_CALL QAX_StartCompare(uint16_t axis);
 /* Stops the compare of the linked axis and clears its table type (also
  * when the send fails). */
 MOTIONAPI_API int QAX_CALL QAX_StopCompare(uint16_t axis);
+/* ---------------------------------------------------------------- buffered path channels
+ * Channels 0..3 (only channel 0 on model 7412: channels 1..3 return 1 there).
+ * The stop, pause and resume functions only change the channel's command
+ * word; the background thread carries them out at the next node boundary.
+ * Unless stated otherwise each needs write permission (1 without it) and
+ * returns -1 for a channel outside 0..3 or an input out of range. */
+
+/* Starts an idle channel: it accepts nodes from now on. 0; -3 when the
+ * channel is not idle (it keeps running undisturbed); -4 when its input
+ * queue could not be locked within 300 ms (nothing changed). Does not
+ * block beyond that wait. */
+MOTIONAPI_API int QAX_CALL QAX_CH_Start(int ch);
+/* Stops the channel: mode 0 at the next node boundary (at once when the
+ * board has run every marked node), mode 1 at once with the board's queue
+ * reset; any other mode -1. One synchronous board command: 0; -6 board
+ * error (the command word keeps its value; mode 1 has already set it);
+ * -7 transport failure. */
+MOTIONAPI_API int QAX_CALL QAX_CH_Stop(int ch, int mode);
+/* Pauses the channel unless the board has reached its last marked node.
+ * One synchronous board command: 0, -6, -7. */
+MOTIONAPI_API int QAX_CALL QAX_CH_Pause(int ch);
+/* Resumes the channel when it is paused or the board has not reached its
+ * last marked node. One synchronous board command: 0, -6, -7. */
+MOTIONAPI_API int QAX_CALL QAX_CH_Resume(int ch);
+/* Empties the channel's input queue, marks it reset (its next group or
+ * line-number node captures the axis positions again) and resets the
+ * board's queue. 0 whatever the board answers; -4 when the input queue
+ * could not be locked within 300 ms (nothing changed, nothing sent); -7
+ * transport failure (the queue is emptied all the same). */
+MOTIONAPI_API int QAX_CALL QAX_CH_Reset(int ch);
+/* item must be 1: *value = 1 while the channel runs (at once, without a
+ * board command, while it accepts nodes), else 0. *value is 0 after every
+ * refusal; a null value is -1. Waits two cycle periods first when any
+ * channel runs; -6 board error, -7 transport failure. */
+MOTIONAPI_API int QAX_CALL QAX_CH_GetStatus(int ch, int item, uint32_t *value);
+/* Sets the channel's lock value. 0. Does not block. */
+MOTIONAPI_API int QAX_CALL QAX_CH_Lock(int ch, int value);
+/* Sets the speed override in percent, 0 to 200 (NaN refused). 0. Does not
+ * block. */
+MOTIONAPI_API int QAX_CALL QAX_CH_SetOverride(int ch, double percent);
+/* Sets the channel's current profile until the next stop or profile node:
+ * p3 the maximum speed (at least 1e-6), p4 the acceleration, p5 the corner
+ * acceleration, p6 the jerk (non-zero selects S-curves), p1 the start path
+ * speed, p2; each finite and not below 0. 0. Does not block. */
+MOTIONAPI_API int QAX_CALL QAX_CH_SetProfile(int ch, double p1, double p2, double p3, double p4, double p5,
+                                             double p6);
+/* 1 when the channel's input queue is full (9990 records held), 0 when it
+ * takes more nodes, -1 for a channel outside 0..3. Needs no write
+ * permission; waits at most 300 ms for the queue's lock (0 without it). */
+MOTIONAPI_API int QAX_CALL QAX_CH_CheckBuffer(int ch);
 
 /* Work status of buffered channel ch (0 idle, 1 running, 3 paused) for ch
  * 0..3, 0 for any other number. Does not block. The Windows library exports
  * it under the decorated name of an int(int) function. */
 MOTIONAPI_API int QAX_CALL QAXT_STD_GetChannelWorkStatus(int ch);
+
+/* ---------------------------------------------------------------- command lists
+ * Four command lists ct = 0..3: queues of nodes that the board runs by
+ * itself. Each node is checked, converted to board units and sent at once
+ * on the list's own link channel; nothing is planned on the host. A list's
+ * axes are taken by its nodes (direct commands on them are refused with
+ * "Axis is being used in channel") and freed by QAX_CT_Stop or an end node.
+ * Every call but QAX_CT_CheckBuffer and QAX_CT_Lock needs write permission
+ * (1 without it). A list number outside 0..3: -1. Board commands are
+ * synchronous: -7 transport failure (or the command mutex not had within
+ * 100 ms), -6 the board refused (its code in the host log). */
+
+/* Starts list ct on the board: 0, -3 when the host already holds it as
+ * started. Blocks for one board command. */
+MOTIONAPI_API int QAX_CALL QAX_CT_Start(int ct);
+/* Stops list ct (mode 0 or 1, else -1); the board empties its queue. On
+ * success the list's axes are freed and it is no longer started. */
+MOTIONAPI_API int QAX_CALL QAX_CT_Stop(int ct, int mode);
+/* Pause and resume a started list: -3 while it is not started. */
+MOTIONAPI_API int QAX_CALL QAX_CT_Pause(int ct);
+MOTIONAPI_API int QAX_CALL QAX_CT_Resume(int ct);
+/* Resets the list's link channel and the list on the board, then takes the
+ * board's status word as the host's started flag. Blocks for the channel's
+ * idle wait and two board commands. */
+MOTIONAPI_API int QAX_CALL QAX_CT_Reset(int ct);
+/* item 1: *value = 1 while the list is started (no board command), else the
+ * board's state word (1 running); item 2: the list's status register.
+ * Another item or a null value: -1. An item 2 read failure: -6. May sleep
+ * two board cycles first while a buffered channel runs. */
+MOTIONAPI_API int QAX_CALL QAX_CT_GetStatus(int ct, int item, uint32_t *value);
+/* 1 when the list's board queue has fewer than 512 of its 4096 entries
+ * free, 0 when it has room, -1 when its level cannot be read. Reads one
+ * register. */
+MOTIONAPI_API int QAX_CALL QAX_CT_CheckBuffer(int ct);
+/* Appends one node of type nodeType (1, 2, 4, 5, 8..22) whose record is
+ * nodeSize bytes at node (fixed per type; type 1, the end node, has none).
+ * -3 when the board queue is full (before any check), -6 an unknown type,
+ * -1 a wrong size, a null record, a field out of range or not finite, -2 an
+ * axis not configured; the node checks' results (1, -3, -5) come back as
+ * they are. Line nodes of mode 0 (types 15, 16, 19, 20) mark their axes in
+ * the line mask until the board finishes the line; -5 when the mask cannot
+ * be set. A node whose send fails (-7) leaves the list and the mask as they
+ * were. An end node ends the list on the host once it is sent. Returns 0
+ * once the board's driver took the request; no reply is read. */
+MOTIONAPI_API int QAX_CALL QAX_CT_SetBufferNode(int ct, int nodeType, const void *node, int nodeSize);
+/* Does nothing and returns 0. The Windows library exports it under the
+ * decorated name of an int(int) function. */
+MOTIONAPI_API int QAX_CALL QAX_CT_Lock(int ct);
+/* ---------------------------------------------------------------- buffered channel nodes
+ * QAX_CH_SetBufferNode(ch, nodeType, node, nodeSize) appends one node to
+ * buffered path channel ch (0..3; the model 7412 has channel 0 only) while
+ * the channel accepts nodes (from QAX_CH_Start until its end node is
+ * queued or it stops). node points to nodeSize bytes, little-endian, 4-byte
+ * packed; the channel runs the nodes later, in order, on the background
+ * thread. Types and sizes:
+ * - 1 (size 0, node not read): end of the program; later nodes are refused
+ *   until the next start.
+ * - 5 (64): line on an axes group: +0 u16 group 1..16, +4 f64[6] targets
+ *   in the group's axis order, +52 f64 feed speed (>= 1e-6, units/s), +60
+ *   u32 target mode (non-zero absolute, 0 distances from the previous end).
+ * - 6 (76): the same with one more single axis: +0 u16 group, +4 u32 axis
+ *   1..32 (not in the group), +8 f64[6] targets, +56 f64 its distance, +64
+ *   f64 feed speed, +72 u32 target mode.
+ * - 8 (4): +0 i32 marked value >= 0.
+ * - 9 (8): compare start: +0 u16 axis, +4 u32 flag 0 or 1.
+ * - 10 (4): compare stop: +0 u16 axis.
+ * - 11 (12): axis position value: +0 u16 axis, +4 f64 value.
+ * - 12 (16): digital output: +0 i32 slave >= 1, +4 i32 bit >= 1, +8 u32
+ *   value, +12 i32 hold time (0 plain; >= 1 timed, value 0 or 1).
+ * - 13 (12): analog output: +0 i32 slave >= 1, +4 i32 channel >= 1, +8
+ *   u32 value (low 16 bits used).
+ * - 22 (8): +0 u16 axis, +4 u32 flag: 1 save the axis's planned position,
+ *   0 restore it at the next line that moves the axis.
+ * - 23 (12): acceleration change: +0 u32 mode 1, +4 f64 value >= 0.
+ * Positions, speeds and values must be finite. Needs write permission (1
+ * without it). Does not talk to the board; waits at most 3 s for the axis
+ * assignment (types 5, 6, 10, 11, 22) and 300 ms for the channel's queue.
+ * Returns 0 queued; 1 refused by the model; -1 bad type size or field (or
+ * node null); -2 axis not configured or I/O slave missing; -3 channel not
+ * started, ended or in conflict; -4 time-out or (types 1, 8, 9, 10, 12
+ * plain, 13, 23) queue full; -5 a status read failed; -6 unknown type
+ * (2, 3, 4, 7, 14-21, above 23) or (types 5, 6, 11, 12 timed, 22) queue
+ * full. A full queue (QAX_CH_CheckBuffer 1) may be retried. */
+MOTIONAPI_API int QAX_CALL QAX_CH_SetBufferNode(int ch, int nodeType, const void *node, int nodeSize);
 
 #ifdef __cplusplus
 }

@@ -79,6 +79,7 @@ void McChannelExecutorInit(McChannel &ch) {
     ch.axisWaitCounter = 0;
     std::memset(ch.axisStartSpeeds, 0, sizeof ch.axisStartSpeeds);
     ch.heldCommand = McHeldChannelCommand{};
+    ch.idlePending = 0;
 }
 
 void McChannelExecutorFree(McChannel &ch) {
@@ -145,12 +146,18 @@ int McChannelPrepareStart(std::uint32_t number) {
         return 0;
     }
     McChannel &ch = g_Channels[number];
-    if (ch.workStatus.load(std::memory_order_relaxed) != kWorkIdle) {
+    std::lock_guard<std::mutex> step(ch.stepLock);
+    // Pairs with the executor publishing the idle state last.
+    if (ch.workStatus.load(std::memory_order_acquire) != kWorkIdle) {
         return 0;
+    }
+    // The ring first: a start that cannot empty it would replay the
+    // previous program, so it changes nothing.
+    if (!McRingClear(&ch.inputRing)) {
+        return kChannelRingBusy;
     }
     ch.executorState = kStateIdle;
     EmptyPool(ch.pool);
-    McRingClear(&ch.inputRing);  // kept when the mutex is not obtained
 
     ch.extraAxisFlag = 0;
     ch.extraAxisIndex = -1;
@@ -173,7 +180,9 @@ int McChannelPrepareStart(std::uint32_t number) {
     ch.resetFlag.store(0, std::memory_order_relaxed);
     ch.forcedStop = 0;
     ch.statusWord = 0;
-    ch.handshake.state = 0;  // sequence and acknowledgement are kept
+    // Sequence and acknowledgement are kept; an event reported while the
+    // channel was idle stays due for its acknowledgement.
+    ch.handshake.state = ch.handshake.state != 0 ? 2u : 0u;
     ch.endFlag = 0;
     ch.endLatch = 0;
     ch.axisWaitCounter = 0;
@@ -198,7 +207,10 @@ int McChannelClearQueue(std::uint32_t number) {
         return 0;
     }
     McChannel &ch = g_Channels[number];
-    McRingClear(&ch.inputRing);
+    std::lock_guard<std::mutex> step(ch.stepLock);
+    if (!McRingClear(&ch.inputRing)) {
+        return kChannelRingBusy;
+    }
     EmptyPool(ch.pool);
     return 1;
 }

@@ -136,7 +136,7 @@ struct McChannel {
     std::atomic<std::uint32_t> pushedRecords{0};
     std::atomic<std::uint32_t> acceptingNodes{0};
     std::uint32_t commandSeq = 0;
-    std::int32_t lastMarkedSeq = -1;
+    std::atomic<std::int32_t> lastMarkedSeq{-1};  // read by the stop, pause and resume workers
     std::atomic<std::uint32_t> runFlag{0};
     std::uint32_t forcedStop = 0;
     std::uint32_t statusWord = 0;
@@ -149,6 +149,13 @@ struct McChannel {
     double axisStartSpeeds[mc::kMaxAxes] = {};
     McHeldChannelCommand heldCommand;  // a command whose send failed, sent again first
     std::atomic<std::uint32_t> startCount{0};  // raised by every start: a held command of an earlier run is dropped
+    // Held by the poll thread for each executor step and by the start and
+    // the queue clearing of an application thread, so that those never
+    // reset the pool or the executor's state in the middle of a step.
+    std::mutex stepLock;
+    // Executor: a stop has ended the run; work status 0 follows once its
+    // end command has gone out (McChannelExecutorAfterSend).
+    std::uint32_t idlePending = 0;
 
     McChannelProfile Profile() const {
         std::lock_guard<std::mutex> guard(profileLock);
@@ -171,7 +178,13 @@ void McTermChannels();
 // Table set-up of one channel at start-up: ring, pool, look-ahead table.
 bool McChannelMakeTables(McChannel &ch, std::uint32_t number);
 
-// 1 when channel ch (0..3) was idle and is now started; 0 otherwise.
+// The result of a start or a queue clearing whose input ring's mutex was
+// not obtained in 300 ms: nothing changed, the ring keeps its records.
+inline constexpr int kChannelRingBusy = -1;
+
+// 1 when channel ch (0..3) was idle and is now started; 0 for ch > 3 or a
+// channel that is not idle; kChannelRingBusy. Nothing changes unless 1.
 int McChannelPrepareStart(std::uint32_t ch);
-// Empties channel ch's input ring and planning pool; 1, or 0 for ch > 3.
+// Empties channel ch's input ring and planning pool: 1; 0 for ch > 3;
+// kChannelRingBusy with nothing emptied.
 int McChannelClearQueue(std::uint32_t ch);

@@ -82,12 +82,19 @@ void StepExecutors() {
             continue;  // full or unreadable
         }
         if (McSendHeldCommand(ch) != 0) {
+            McChannelExecutorAfterSend(g_Channels[ch]);
             continue;  // a failed command goes first, before the executor moves on
         }
         McPlannedNode request{};
-        if (McChannelExecutorStep(g_Channels[ch], request) != 0 && request.words[1] != 0) {
+        int filled = 0;
+        {
+            std::lock_guard<std::mutex> step(g_Channels[ch].stepLock);
+            filled = McChannelExecutorStep(g_Channels[ch], request);
+        }
+        if (filled != 0 && request.words[1] != 0) {
             McSendChannelNode(ch, request);
         }
+        McChannelExecutorAfterSend(g_Channels[ch]);
     }
 }
 

@@ -705,3 +705,16 @@ int McCheckIoSlaveBit(std::uint32_t slaveNumber, int n, std::uint32_t command) {
     }
     return mc::kOk;
 }
+
+// ---------------------------------------------------------------- conflict terms for the node checks
+
+bool McAxisTermHolds(std::uint32_t index, McNodeTerm term) {
+    if (index >= mc::kMaxAxes) {
+        return false;
+    }
+    constexpr Term kTerms[] = {kServo, kMove, kGroup, kParam30, kCompare};
+    if (term >= sizeof kTerms / sizeof kTerms[0]) {
+        return false;
+    }
+    return TermSet(g_AxisRecords[index], kTerms[term]);
+}

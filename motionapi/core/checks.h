@@ -88,3 +88,18 @@ int McCheckFileTransferConflict(std::uint32_t command);
 // I/O-slave accesses 0x30010000..0x30070000: slave number and bit or
 // channel number n.
 int McCheckIoSlaveBit(std::uint32_t slaveNumber, int n, std::uint32_t command);
+
+// ---------------------------------------------------------------- conflict terms for the node checks
+
+// The terms that the buffered-node checks test on their own.
+enum McNodeTerm : std::uint32_t {
+    kNodeTermServo,
+    kNodeTermMove,
+    kNodeTermGroup,
+    kNodeTermParam30,
+    kNodeTermCompare,
+};
+
+// Whether the term holds on axis index a as last read into its record
+// (status words and sending flags); false for an index of 32 or more.
+bool McAxisTermHolds(std::uint32_t index, McNodeTerm term);

@@ -22,9 +22,10 @@
 #include "vboard/axis_queries.h"
 #include "vboard/channel_queues.h"
 #include "vboard/compare_model.h"
+#include "vboard/command_lists.h"
 #include "vboard/drive_objects.h"
-#include "vboard/group_model.h"
 #include "vboard/io_image.h"
+#include "vboard/group_model.h"
 #include "vboard/machine.h"
 #include "vboard/motion_model.h"
 #include "vboard/vboard.h"
@@ -95,16 +96,20 @@ class BoardModels {
 public:
     BoardModels(vboard::VirtualBoard &board, const vboard::Machine &machine)
         : motion_(board), queries_(board), drive_objects_(board), channels_(board), io_(board, machine.io_slaves),
-          groups_(board), compare_(board) {
+          groups_(board), compare_(board), lists_(board) {
         vboard::FirmwareDefaults defaults = board.firmware_defaults();
         defaults.cycle_period_us = machine.cycle_period_us;
         defaults.ecat_state = machine.ecat_running ? kEcatOperational : kEcatStopped;
         board.set_firmware_defaults(defaults);
         motion_.set_axis_count(static_cast<std::uint32_t>(machine.axes.size()));
-        for (const vboard::MachineGroup &group : machine.groups) channels_.set_group_axes(group.number, group.axis_indices);
-        for (const vboard::MachineGroup &group : machine.groups) groups_.set_group_axes(group.number, group.axis_indices);
-        for (const vboard::MachineGroup &group : machine.groups) compare_.set_group_axes(group.number, group.axis_indices);
+        for (const vboard::MachineGroup &group : machine.groups) {
+            channels_.set_group_axes(group.number, group.axis_indices);
+            groups_.set_group_axes(group.number, group.axis_indices);
+            compare_.set_group_axes(group.number, group.axis_indices);
+            lists_.set_group_axes(group.number, group.axis_indices);
+        }
         for (const vboard::MachineCompare &c : machine.compares) compare_.set_source(c.output, c.group, c.axis_index);
+        lists_.set_io_slaves(machine.io_slaves);
     }
 
 private:
@@ -116,6 +121,7 @@ private:
     vboard::IoImage io_;              // the I/O slaves' process image
     vboard::GroupModel groups_;       // axes groups and their linear moves
     vboard::CompareModel compare_;    // the position-compare outputs
+    vboard::CommandLists lists_;      // the command lists, link channels 7-10
 };
 
 // Runs the firmware models in real time, one board cycle per cycle period,
