@@ -59,6 +59,16 @@ BenchEnv::~BenchEnv() {
     board_.reset();
 }
 
+bool BenchEnv::serve_machine(const char *config_text) {
+    server_.reset();
+    qax_test::CardhostOptions server_options;
+    server_options.use_current_run_dir = true;
+    server_options.config_text = config_text;
+    server_ = std::make_unique<qax_test::CardhostRun>(server_options);
+    if (!server_->ok()) error_ = "card server: " + server_->error();
+    return server_->ok();
+}
+
 vboard::VirtualBoard &BenchEnv::board() { return board_->board(); }
 
 const std::string &BenchEnv::run_dir() const { return board_->run_dir(); }

@@ -33,6 +33,12 @@ public:
     bool layer_ready() const { return layer_ready_; }
     int layer_result() const { return layer_result_; }
 
+    // The server serving the machine `config_text` from now on (the
+    // communication layer must be closed meanwhile): false when it did not
+    // start (see error()). The environment starts with the test machine
+    // (qax_test::kCardhostTestConfig).
+    bool serve_machine(const char *config_text);
+
     vboard::VirtualBoard &board();
     const std::string &run_dir() const;
 

@@ -4,18 +4,6 @@
 
 #include "platform_internal.h"
 
-// Each shared library of the stack links its own copy of this layer. On ELF
-// systems the accessor of the slot keeps default visibility, so the dynamic
-// linker binds every copy to one definition, hence one slot, and a clock
-// installed by a test reaches all of them. (A function rather than a global
-// variable: duplicate interposed globals are reported as ODR violations by
-// the address sanitizer.)
-#if defined(__ELF__)
-#define QAX_PLATFORM_SHARED_SLOT __attribute__((visibility("default"), noinline))
-#else
-#define QAX_PLATFORM_SHARED_SLOT
-#endif
-
 namespace platform::detail {
 #ifdef _WIN32
 std::atomic<Clock *> &installed_clock_slot();  // win32/clock_slot.cpp: one slot per process

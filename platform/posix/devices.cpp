@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform_internal.h"
 #include "posix_internal.h"
 
 namespace platform {
@@ -212,7 +213,7 @@ bool exchange(int fd, std::uint32_t code, const void *in, std::uint32_t in_len, 
 }
 }  // namespace
 
-std::unique_ptr<DeviceInfoSet> list_device_interfaces(const char *class_guid) {
+std::unique_ptr<DeviceInfoSet> detail::os_list_device_interfaces(const char *class_guid) {
     if (class_guid == nullptr || !posix::is_plain_file_name(class_guid)) {
         set_last_error(kErrorInvalidParameter);
         return nullptr;
@@ -235,7 +236,7 @@ std::unique_ptr<DeviceInfoSet> list_device_interfaces(const char *class_guid) {
     return std::make_unique<DirectoryDeviceSet>(std::move(directory), std::move(names));
 }
 
-DeviceHandle open_device(const std::string &path) {
+DeviceHandle detail::os_open_device(const std::string &path) {
     posix::UniqueFd fd = connect_device(path);
     if (!fd.valid()) return kInvalidDevice;
     auto connection = std::make_shared<DeviceConnection>(path, std::move(fd));
@@ -246,7 +247,7 @@ DeviceHandle open_device(const std::string &path) {
     return handle;
 }
 
-bool device_io_control(DeviceHandle device, std::uint32_t code, const void *in, std::uint32_t in_len, void *out,
+bool detail::os_device_io_control(DeviceHandle device, std::uint32_t code, const void *in, std::uint32_t in_len, void *out,
                        std::uint32_t out_len, std::uint32_t *returned) {
     if (returned != nullptr) *returned = 0;
     std::shared_ptr<DeviceConnection> connection = find_device(device);
@@ -283,7 +284,7 @@ bool device_io_control(DeviceHandle device, std::uint32_t code, const void *in, 
     return true;
 }
 
-void close_device(DeviceHandle device) {
+void detail::os_close_device(DeviceHandle device) {
     std::shared_ptr<DeviceConnection> removed;
     DeviceTable &table = devices();
     std::lock_guard lock(table.guard);

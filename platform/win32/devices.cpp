@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform_internal.h"
 #include "win32_internal.h"
 
 #include <setupapi.h>
@@ -299,7 +300,7 @@ bool pipe_request(DeviceObject &device, std::uint32_t code, const void *in, std:
 
 }  // namespace
 
-std::unique_ptr<DeviceInfoSet> list_device_interfaces(const char *class_guid) {
+std::unique_ptr<DeviceInfoSet> detail::os_list_device_interfaces(const char *class_guid) {
     if (class_guid == nullptr) {
         set_last_error(kErrorInvalidParameter);
         return nullptr;
@@ -321,7 +322,7 @@ std::unique_ptr<DeviceInfoSet> list_device_interfaces(const char *class_guid) {
     return std::make_unique<SetupDeviceSet>(set, guid);
 }
 
-DeviceHandle open_device(const std::string &path) {
+DeviceHandle detail::os_open_device(const std::string &path) {
     const std::wstring wide = win32::widen(path);
     if (wide.empty()) {
         set_last_error(kErrorFileNotFound);
@@ -338,7 +339,7 @@ DeviceHandle open_device(const std::string &path) {
     return handle;
 }
 
-bool device_io_control(DeviceHandle device, std::uint32_t code, const void *in, std::uint32_t in_len, void *out,
+bool detail::os_device_io_control(DeviceHandle device, std::uint32_t code, const void *in, std::uint32_t in_len, void *out,
                        std::uint32_t out_len, std::uint32_t *returned) {
     if (returned != nullptr) *returned = 0;
     const std::shared_ptr<DeviceObject> object = find_device(device);
@@ -359,7 +360,7 @@ bool device_io_control(DeviceHandle device, std::uint32_t code, const void *in, 
     return ok != FALSE;
 }
 
-void close_device(DeviceHandle device) {
+void detail::os_close_device(DeviceHandle device) {
     std::shared_ptr<DeviceObject> removed;
     DeviceTable &table = devices();
     std::lock_guard lock(table.guard);

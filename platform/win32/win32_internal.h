@@ -9,6 +9,7 @@
 #endif
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -60,5 +61,9 @@ std::unique_ptr<Stream> make_pipe_stream(UniqueHandle pipe, bool overlapped);
 // Opens a device path or the client end of a pipe for reading and writing,
 // retrying a while when every pipe instance is busy. Invalid on failure.
 UniqueHandle open_pipe_client(const std::wstring &name, DWORD share);
+
+// A zeroed page of `size` bytes that every copy of this layer in the process
+// maps for the slot `kind` ("clock", "devices"); nullptr when it cannot be made.
+void *map_process_slot(const wchar_t *kind, std::size_t size);
 
 }  // namespace platform::win32

@@ -6,3 +6,16 @@ extern "C" __attribute__((visibility("default"))) std::uint64_t seam_probe_sleep
     platform::sleep_ms(ms);
     return platform::performance_counter();
 }
+
+// One request through this copy's device calls: open `path`, one request
+// with `code` and 4 input bytes into `out`, close. The request's result.
+extern "C" __attribute__((visibility("default"))) bool seam_probe_device_request(const char *path, std::uint32_t code,
+                                                                               std::uint32_t *out) {
+    const platform::DeviceHandle device = platform::open_device(path);
+    if (device == platform::kInvalidDevice) return false;
+    const std::uint32_t in = code;
+    std::uint32_t returned = 0;
+    const bool ok = platform::device_io_control(device, code, &in, sizeof in, out, sizeof *out, &returned);
+    platform::close_device(device);
+    return ok;
+}

@@ -3,6 +3,7 @@
 
 #include "board_impl.h"
 #include "device_server.h"
+#include "direct_requests.h"
 
 namespace vboard {
 
@@ -272,6 +273,13 @@ void VirtualBoard::set_cycle_handler(const std::string &key, CycleHandler handle
     } else {
         impl_->cycle_handlers.erase(key);
     }
+}
+
+// ---------------------------------------------------------------- in-process requests
+
+VirtualBoard::DirectReply VirtualBoard::answer_request(std::uint32_t code, std::span<const std::uint8_t> input,
+                                                       std::span<std::uint8_t> output) {
+    return answer_direct(*impl_, code, input, output);
 }
 
 }  // namespace vboard

@@ -163,6 +163,28 @@ bool device_io_control(DeviceHandle device, std::uint32_t code, const void *in, 
                        void *out, std::uint32_t out_len, std::uint32_t *returned);
 void close_device(DeviceHandle device);
 
+// ---------------------------------------------------------------- device seam
+
+// The device interfaces as the libraries see them: the OS's (above) unless a
+// program installs its own, e.g. a board answering each request at once in
+// the calling process. Installed devices get every call of the four
+// functions above, with their meaning and their error numbers.
+class Devices {
+public:
+    virtual ~Devices() = default;
+    virtual std::unique_ptr<DeviceInfoSet> list(const char *class_guid) = 0;
+    virtual DeviceHandle open(const std::string &path) = 0;
+    virtual bool io_control(DeviceHandle device, std::uint32_t code, const void *in, std::uint32_t in_len, void *out,
+                            std::uint32_t out_len, std::uint32_t *returned) = 0;
+    virtual void close(DeviceHandle device) = 0;
+};
+
+// Installs `devices` for the whole process (nullptr: the OS's again). The
+// caller keeps ownership and keeps it alive while installed; install it
+// before the libraries open a device and remove it after they closed it,
+// since a handle belongs to the devices that opened it.
+void set_devices(Devices *devices);
+
 // ---------------------------------------------------------------- services
 
 // Service states as the service manager reports them.

@@ -236,6 +236,20 @@ public:
     using CycleHandler = std::function<void(Registers &registers, std::uint32_t cycles)>;
     void set_cycle_handler(const std::string &key, CycleHandler handler);
 
+    // ------------------------------------------------------------ in-process requests
+    // One driver request answered at once on the calling thread as the
+    // device socket answers it (recording, faults, firmware), for a host in
+    // this process with no socket between (the benchmarks). The size of
+    // `output` is the request's output capacity; of the bytes reported, those
+    // that fit are copied into it.
+    struct DirectReply {
+        bool answered = true;        // false: an injected fault keeps the board silent
+        bool over_reported = false;  // an injected fault reports 4 bytes more than follow
+        std::uint32_t status = 0;    // 0, or the failed request's error number
+        std::uint32_t reported = 0;  // the bytes the board reported
+    };
+    DirectReply answer_request(std::uint32_t code, std::span<const std::uint8_t> input, std::span<std::uint8_t> output);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
