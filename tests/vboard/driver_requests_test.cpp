@@ -139,6 +139,11 @@ TEST_F(DriverRequests, ChannelCommandsAreCapturedPerChannelAndReportTheInputLeng
     EXPECT_EQ(vboard::channel_request_code(10), 0x2220D4u);
     board().clear_channel_commands();
     EXPECT_TRUE(board().channel_commands(6).empty());
+
+    // A board that records nothing keeps no commands either, however long it serves.
+    board().record_requests(false);
+    ASSERT_EQ(client().request(vboard::channel_request_code(6), std::vector<std::uint8_t>(24, 6), 512).status, 0);
+    EXPECT_TRUE(board().channel_commands(6).empty());
 }
 
 TEST_F(DriverRequests, ChannelCommandReportsTheInputLengthBeyondASmallReplyArea) {

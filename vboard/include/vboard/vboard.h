@@ -158,7 +158,8 @@ public:
     std::uint64_t driver_parameter() const;
 
     // ------------------------------------------------------------ commands
-    // Inputs of every command on link channel 2..10, in order.
+    // Inputs of every command on link channel 2..10, in order, while
+    // requests are recorded (record_requests).
     std::vector<std::vector<std::uint8_t>> channel_commands(int link_channel) const;
     void clear_channel_commands();
 
