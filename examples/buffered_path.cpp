@@ -81,12 +81,16 @@ int send_line(const PathLine &line) {
     return QAX_CH_SetBufferNode(kChannel, kNodeGroupLine, &node, sizeof node);
 }
 
-// The channel is done when it has queued its last command and the board
-// has run them all.
-bool path_done() {
-    if (QAXT_STD_GetChannelWorkStatus(kChannel) != 0) return false;
+bool at_end(const Sample &s) {
+    return std::fabs(s.position[0] - kEnd[0]) < kTolerance && std::fabs(s.position[1] - kEnd[1]) < kTolerance;
+}
+
+// The path is done when the axes stand at its end and the board has run
+// every command the channel sent (asked only then: the status query waits
+// two board cycles while a channel runs).
+bool path_done(const Sample &s) {
     uint32_t running = 1;
-    return QAX_CH_GetStatus(kChannel, 1, &running) == 0 && running == 0;
+    return at_end(s) && QAX_CH_GetStatus(kChannel, 1, &running) == 0 && running == 0;
 }
 
 // Samples the positions every millisecond until the path is done (true)
@@ -96,13 +100,15 @@ bool path_done() {
 bool follow(std::vector<Sample> &samples) {
     using clock = std::chrono::steady_clock;
     const clock::time_point start = clock::now();
+    bool left = false;  // the path starts where it ends
     for (clock::time_point next = start; clock::now() - start < kRunLimit; next += kSamplePeriod) {
         std::this_thread::sleep_until(next);
         Sample s{};
         s.ms = std::chrono::duration<double, std::milli>(clock::now() - start).count();
         for (int i = 0; i < 2; ++i) QAX_GetAxisPosition(kAxes[i], &s.position[i]);
         samples.push_back(s);
-        if (path_done()) return true;
+        left = left || !at_end(s);
+        if (left && path_done(s)) return true;
     }
     return false;
 }
@@ -110,7 +116,7 @@ bool follow(std::vector<Sample> &samples) {
 // The path speed over a short window of samples (a sample's time is the
 // host's, not the board's: a window smooths the difference).
 void add_speeds(std::vector<Sample> &samples) {
-    constexpr std::size_t kWindow = 8;
+    constexpr std::size_t kWindow = 16;  // samples, about 16 ms
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const Sample &from = samples[i >= kWindow ? i - kWindow : 0];
         const double seconds = (samples[i].ms - from.ms) / 1000.0;
@@ -132,8 +138,7 @@ double standstill_ms(const std::vector<Sample> &samples) {
     for (std::size_t i = 1; i < samples.size(); ++i) {
         const bool same = samples[i].position[0] == samples[i - 1].position[0] &&
                           samples[i].position[1] == samples[i - 1].position[1];
-        const bool atEnd = samples[i].position[0] == kEnd[0] && samples[i].position[1] == kEnd[1];
-        if (same && moved && !atEnd) {
+        if (same && moved && !at_end(samples[i])) {
             run += samples[i].ms - samples[i - 1].ms;
             continue;
         }
@@ -272,13 +277,12 @@ int main(int argc, char **argv) {
                 finished ? "ended" : "did NOT end", samples.empty() ? 0.0 : samples.back().ms,
                 static_cast<unsigned>(samples.size()), standstill_ms(samples));
 
-    bool reached = finished;
+    Sample last{};
     for (int i = 0; i < 2; ++i) {
-        double position = 0.0;
-        QAX_GetAxisPosition(kAxes[i], &position);
-        std::printf("axis %d end position    %.5f\n", kAxes[i], position);
-        reached = reached && std::fabs(position - kEnd[i]) < kTolerance;
+        QAX_GetAxisPosition(kAxes[i], &last.position[i]);
+        std::printf("axis %d end position    %.5f\n", kAxes[i], last.position[i]);
     }
+    const bool reached = finished && at_end(last);
     if (!samples.empty()) {
         const bool written = write_csv(csv, samples) && write_svg(svg, samples);
         std::printf("samples written        %s\nplot written           %s%s\n", absolute(csv).c_str(),
