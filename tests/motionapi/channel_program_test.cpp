@@ -175,8 +175,13 @@ TEST_F(ChannelProgramTest, ProgramOfGroupLinesAnOutputAndAMarkRunsToItsEndAndFre
     // The nodes took the group's axes: direct commands on them are refused.
     EXPECT_TRUE(taken(0));
     EXPECT_TRUE(taken(1));
-    EXPECT_EQ(QAX_CH_SetBufferNode(0, kNodeMark, std::vector<std::int32_t>{1}.data(), 4), -3)
-        << "nothing after the end node";
+    {
+        JournalMark log;
+        EXPECT_EQ(QAX_StartPMove(1, 0.5, 10.0, 1), -3);
+        EXPECT_EQ(log.find("Axis is being used in channel").size(), 1u);
+    }
+    const std::int32_t late = 1;
+    EXPECT_EQ(QAX_CH_SetBufferNode(0, kNodeMark, &late, 4), -3) << "nothing after the end node";
     ASSERT_TRUE(run());
 
     EXPECT_DOUBLE_EQ(position(1), 1.0);
@@ -220,6 +225,7 @@ TEST_F(ChannelProgramTest, ProgramOfGroupLinesAnOutputAndAMarkRunsToItsEndAndFre
     EXPECT_EQ(QAXT_STD_GetChannelWorkStatus(0), 0);
     EXPECT_FALSE(taken(0));
     EXPECT_FALSE(taken(1));
+    EXPECT_EQ(QAX_StartPMove(1, 1.0, 10.0, 1), 0) << "a move to where the axis stands";
     EXPECT_EQ(QAX_CH_Start(0), 0);
 }
 
