@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs example programs on a virtual machine (scripts/virtual-machine: the
 # vboard program and the cardhost server, registered as the running service)
-# in a temporary run directory. Afterwards the machine is stopped and the
+# in a temporary run directory, from the build folder (where files that an
+# example writes land). Afterwards the machine is stopped and the
 # directory removed.
 # usage: examples/run-on-virtual-board.sh BUILD_DIR PROGRAM [PROGRAM...]
 set -euo pipefail
@@ -25,5 +26,5 @@ trap cleanup EXIT
 eval "$("$virtual_machine" start --run-dir "$run_dir")"
 for program in "$@"; do
   echo "=== $program"
-  "$bin/$program"
+  (cd "$build_dir" && "$bin/$program")
 done
