@@ -488,7 +488,9 @@ MOTIONAPI_API int QAX_CALL QAX_CH_CheckBuffer(int ch);
 
 /* Work status of buffered channel ch (0 idle, 1 running, 3 paused) for ch
  * 0..3, 0 for any other number. Does not block. The Windows library exports
- * it under the decorated name of an int(int) function. */
+ * it only under the decorated name of an int(int) function
+ * ("?QAXT_STD_GetChannelWorkStatus@@YAHH@Z"): a Windows program reaches it by
+ * that name (GetProcAddress), not by the plain name of this declaration. */
 MOTIONAPI_API int QAX_CALL QAXT_STD_GetChannelWorkStatus(int ch);
 
 /* ---------------------------------------------------------------- command lists
@@ -535,8 +537,9 @@ MOTIONAPI_API int QAX_CALL QAX_CT_CheckBuffer(int ct);
  * were. An end node ends the list on the host once it is sent. Returns 0
  * once the board's driver took the request; no reply is read. */
 MOTIONAPI_API int QAX_CALL QAX_CT_SetBufferNode(int ct, int nodeType, const void *node, int nodeSize);
-/* Does nothing and returns 0. The Windows library exports it under the
- * decorated name of an int(int) function. */
+/* Does nothing and returns 0. The Windows library exports it only under the
+ * decorated name of an int(int) function ("?QAX_CT_Lock@@YAHH@Z"): a Windows
+ * program reaches it by that name (GetProcAddress). */
 MOTIONAPI_API int QAX_CALL QAX_CT_Lock(int ct);
 /* ---------------------------------------------------------------- buffered channel nodes
  * QAX_CH_SetBufferNode(ch, nodeType, node, nodeSize) appends one node to
