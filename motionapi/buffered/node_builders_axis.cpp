@@ -49,7 +49,7 @@ int McChPushNode9(int ch, const McNodeCompareStart &node) {
         return r;
     }
     McCompareStartRecord start{};
-    start.head.kind = input_kind::kCompareStart;
+    start.head.kind = kRecordCompareStart;
     start.index = index;
     start.flag = type == mc::node::kCompareTypeNoPositions4 ? node.flag : 0u;
     McChannelInputRecord record = McMakeInputRecord(start);
@@ -85,7 +85,7 @@ int McChPushNode10(int ch, const McNodeCompareStop &node) {
         return r;
     }
     McCompareStopRecord stop{};
-    stop.head.kind = input_kind::kCompareStop;
+    stop.head.kind = kRecordCompareStop;
     stop.index = index;
     McChannelInputRecord record = McMakeInputRecord(stop);
     if (!McBuilderPush(*channel, record)) {
@@ -126,7 +126,7 @@ int McChPushNode11(int ch, const McNodeAxisPositionValue &node) {
         return r;
     }
     McAxisPositionValueRecord value{};
-    value.head.kind = input_kind::kAxisPositionValue;
+    value.head.kind = kRecordAxisPositionValue;
     value.index = index;
     value.value = node.value;
     McChannelInputRecord record = McMakeInputRecord(value);
@@ -163,7 +163,7 @@ int McChPushNode22(int ch, const McNodePositionSave &node) {
         return r;
     }
     McPositionSaveRecord save{};
-    save.head.kind = input_kind::kPositionSave;
+    save.head.kind = kRecordPositionSave;
     save.index = index;
     save.flag = node.flag;
     McChannelInputRecord record = McMakeInputRecord(save);

@@ -52,7 +52,7 @@ int McChPushNode12(int ch, const McNodeDigitalOutput &node) {
         return r;
     }
     McOutputRecord output{};
-    output.head.kind = input_kind::kOutput;
+    output.head.kind = kRecordOutput;
     output.slave = node.slave;
     output.object = object;
     output.value = node.value;  // not range-checked: the board takes its low 16 bits
@@ -84,7 +84,7 @@ int McChPushNode12Alt(int ch, const McNodeDigitalOutput &node) {
         return r;
     }
     McTimedOutputRecord output{};
-    output.head.kind = input_kind::kTimedOutput;
+    output.head.kind = kRecordTimedOutput;
     output.slave = node.slave;
     output.object = object;
     output.value = node.value;
@@ -115,7 +115,7 @@ int McChPushNode13(int ch, const McNodeAnalogOutput &node) {
         return r;
     }
     McOutputRecord output{};
-    output.head.kind = input_kind::kAnalogOutput;
+    output.head.kind = kRecordAnalogOutput;
     output.slave = node.slave;
     output.object = object;
     output.value = node.value;  // the board takes the low 16 bits

@@ -64,7 +64,7 @@ int ReadGroupAxes(std::uint32_t group, const Targets &targets, std::uint32_t com
 McChannelInputRecord LineRecord(std::uint32_t group, const Targets &targets, double feed,
                                 std::uint32_t targetMode, const GroupAxes &axes) {
     McLineRecord line{};
-    line.head.kind = targetMode != 0 ? input_kind::kLineAbsolute : input_kind::kLineRelative;
+    line.head.kind = targetMode != 0 ? kRecordLineAbs : kRecordLineRel;
     for (std::uint32_t i = 0; i < axes.count; ++i) {
         line.targets[axes.index[i]] = targets[i];
         line.axes[i] = axes.index[i];
@@ -77,7 +77,7 @@ McChannelInputRecord LineRecord(std::uint32_t group, const Targets &targets, dou
 
 McChannelInputRecord ExtraAxisRecord(std::uint32_t attach, std::int32_t index) {
     McExtraAxisRecord extra{};
-    extra.head.kind = input_kind::kExtraAxis;
+    extra.head.kind = kRecordExtraAxis;
     extra.attach = attach;
     extra.index = index;
     return McMakeInputRecord(extra);

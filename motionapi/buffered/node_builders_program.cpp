@@ -22,7 +22,7 @@ int McChPushNode1(int ch) {
     if (r != 0) {
         return r;
     }
-    McRecordHead end{input_kind::kEnd, kEndRecordSequence};
+    McRecordHead end{kRecordEnd, kEndRecordSequence};
     McChannelInputRecord record = McMakeInputRecord(end);
     if (!McBuilderPush(*channel, record, true)) {
         return McBuilderPushFailed(command, fun, mc::kErrTimeout);  // the channel still accepts nodes
@@ -47,7 +47,7 @@ int McChPushNode8(int ch, const McNodeMarkedValue &node) {
         return r;
     }
     McMarkedValueRecord marked{};
-    marked.head.kind = input_kind::kMarkedValue;
+    marked.head.kind = kRecordMarkedValue;
     marked.value = node.value;
     McChannelInputRecord record = McMakeInputRecord(marked);
     if (!McBuilderPush(*channel, record)) {
@@ -73,7 +73,7 @@ int McChPushNode23(int ch, const McNodeAcceleration &node) {
         return r;
     }
     McProfileValueRecord change{};
-    change.head.kind = input_kind::kProfileValue;
+    change.head.kind = kRecordProfileValue;
     change.mode = kProfileValueAcceleration;
     change.value = node.value;
     McChannelInputRecord record = McMakeInputRecord(change);
