@@ -5,6 +5,7 @@
 
 #include "../core/axis_state.h"
 #include "../core/checks.h"
+#include "../core/compare_outputs.h"
 #include "../core/node_checks.h"
 #include "node_builders.h"
 #include "node_builders_constants.h"
@@ -40,7 +41,7 @@ int McChPushNode9(int ch, const McNodeCompareStart &node) {
     // without positions, cannot run from a channel.
     std::uint32_t type = g_AxisRecords[index].linkState.load(std::memory_order_relaxed);
     bool positionTable = type == mc::kCompareTypeTablePosA || type == mc::kCompareTypeTablePosB;
-    bool noPositions = type == mc::node::kCompareTypeNoPositions3 || type == mc::node::kCompareTypeNoPositions4;
+    bool noPositions = type == mc::kCompareType3NoPositions || type == mc::kCompareType4NoPositions;
     if (positionTable || (noPositions && McIsModel7412())) {
         return McRefuseNoSupport(command, mc::kLimitCompareType);
     }
@@ -51,7 +52,7 @@ int McChPushNode9(int ch, const McNodeCompareStart &node) {
     McCompareStartRecord start{};
     start.head.kind = kRecordCompareStart;
     start.index = index;
-    start.flag = type == mc::node::kCompareTypeNoPositions4 ? node.flag : 0u;
+    start.flag = type == mc::kCompareType4NoPositions ? node.flag : 0u;
     McChannelInputRecord record = McMakeInputRecord(start);
     if (!McBuilderPush(*channel, record)) {
         return McBuilderPushFailed(command, fun, mc::kErrTimeout);

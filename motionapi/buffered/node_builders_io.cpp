@@ -24,7 +24,7 @@ int OutputObject(std::int32_t slave, std::int32_t number, bool analog, std::uint
     }
     auto n = static_cast<std::uint32_t>(number);  // at least 1
     std::uint32_t value = analog ? McIoAnalogOutputObject(counts, n) : McIoDigitalOutputObject(counts, n);
-    if (value < 1 || value > static_cast<std::uint32_t>(mc::node::kMaxIoObjectNumber)) {
+    if (value < 1 || value > static_cast<std::uint32_t>(mc::kMaxIoObjectNumber)) {
         return McBuilderInput(command, fun);
     }
     *object = static_cast<std::int32_t>(value);

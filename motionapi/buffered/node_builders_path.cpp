@@ -15,7 +15,7 @@ namespace {
 // Feed speeds: finite and at least 1e-6 (a NaN would pass the two
 // comparisons alone).
 bool ValidFeed(double feed) {
-    return std::isfinite(feed) && feed >= 0.0 && std::fabs(feed) >= mc::node::kMinNodeFeedSpeed;
+    return std::isfinite(feed) && feed >= 0.0 && std::fabs(feed) >= mc::kMinNodeFeedSpeed;
 }
 
 bool ValidGroup(std::uint32_t group) { return group >= 1 && group <= mc::kMaxGroups; }

@@ -61,7 +61,7 @@ int McChPushNode23(int ch, const McNodeAcceleration &node) {
     constexpr std::uint32_t fun = mc::node::kFunNodeAcceleration;
     McChannel *channel = McBuilderChannel(ch);
     // NaN and infinities are no acceleration.
-    if (channel == nullptr || node.mode != mc::node::kAccelerationModeValue || !std::isfinite(node.value) ||
+    if (channel == nullptr || node.mode != kProfileValueAcceleration || !std::isfinite(node.value) ||
         node.value < 0.0) {
         return McBuilderInput(command, fun);
     }

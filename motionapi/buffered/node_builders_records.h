@@ -103,6 +103,7 @@ static_assert(offsetof(McNodeAcceleration, value) == 4);
 
 // The end record carries this in place of a sequence number.
 inline constexpr std::uint32_t kEndRecordSequence = 5;
+// The mode of an acceleration change, in the node and in its record.
 inline constexpr std::uint32_t kProfileValueAcceleration = 1;
 
 struct McRecordHead {  // words 0 and 1
