@@ -52,6 +52,13 @@ int McBuilderSingleChannelModel(int ch, std::uint32_t command);
 bool McBuilderPush(McChannel &channel, McChannelInputRecord &record, bool ownSequence = false);
 // Logs "Write channel input data error" (0x10040f) and returns `result`.
 int McBuilderPushFailed(std::uint32_t command, std::uint32_t fun, int result);
+// Pushes `fields` as one record (McBuilderPush): 0 when it is queued, else
+// McBuilderPushFailed with `failed`.
+template <typename Fields>
+int McBuilderQueue(McChannel &channel, const Fields &fields, std::uint32_t command, std::uint32_t fun, int failed) {
+    McChannelInputRecord record = McMakeInputRecord(fields);
+    return McBuilderPush(channel, record) ? mc::kOk : McBuilderPushFailed(command, fun, failed);
+}
 
 // Holds the assignment mutex while it lives; owned() false after 3000 ms.
 class McAssignLock {

@@ -53,11 +53,7 @@ int McChPushNode9(int ch, const McNodeCompareStart &node) {
     start.head.kind = kRecordCompareStart;
     start.index = index;
     start.flag = type == mc::kCompareType4NoPositions ? node.flag : 0u;
-    McChannelInputRecord record = McMakeInputRecord(start);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrTimeout);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, start, command, fun, mc::kErrTimeout);
 }
 
 int McChPushNode10(int ch, const McNodeCompareStop &node) {
@@ -88,13 +84,12 @@ int McChPushNode10(int ch, const McNodeCompareStop &node) {
     McCompareStopRecord stop{};
     stop.head.kind = kRecordCompareStop;
     stop.index = index;
-    McChannelInputRecord record = McMakeInputRecord(stop);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrTimeout);
+    r = McBuilderQueue(*channel, stop, command, fun, mc::kErrTimeout);
+    if (r == 0) {
+        // The queued stop ends the axis's compare table.
+        g_AxisRecords[index].linkState.store(0, std::memory_order_relaxed);
     }
-    // The queued stop ends the axis's compare table.
-    g_AxisRecords[index].linkState.store(0, std::memory_order_relaxed);
-    return mc::kOk;
+    return r;
 }
 
 int McChPushNode11(int ch, const McNodeAxisPositionValue &node) {
@@ -130,11 +125,7 @@ int McChPushNode11(int ch, const McNodeAxisPositionValue &node) {
     value.head.kind = kRecordAxisPositionValue;
     value.index = index;
     value.value = node.value;
-    McChannelInputRecord record = McMakeInputRecord(value);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrBoard);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, value, command, fun, mc::kErrBoard);
 }
 
 int McChPushNode22(int ch, const McNodePositionSave &node) {
@@ -167,9 +158,5 @@ int McChPushNode22(int ch, const McNodePositionSave &node) {
     save.head.kind = kRecordPositionSave;
     save.index = index;
     save.flag = node.flag;
-    McChannelInputRecord record = McMakeInputRecord(save);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrBoard);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, save, command, fun, mc::kErrBoard);
 }

@@ -89,11 +89,7 @@ int McChPushNode12Alt(int ch, const McNodeDigitalOutput &node) {
     output.object = object;
     output.value = node.value;
     output.holdTime = node.holdTime;
-    McChannelInputRecord record = McMakeInputRecord(output);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrBoard);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, output, command, fun, mc::kErrBoard);
 }
 
 int McChPushNode13(int ch, const McNodeAnalogOutput &node) {
@@ -119,9 +115,5 @@ int McChPushNode13(int ch, const McNodeAnalogOutput &node) {
     output.slave = node.slave;
     output.object = object;
     output.value = node.value;  // the board takes the low 16 bits
-    McChannelInputRecord record = McMakeInputRecord(output);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrTimeout);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, output, command, fun, mc::kErrTimeout);
 }

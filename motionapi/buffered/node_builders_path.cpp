@@ -139,10 +139,7 @@ int McChPushNode5(int ch, const McNodeGroupLine &node) {
     }
 
     McChannelInputRecord line = LineRecord(node.group, targets, node.feedSpeed, node.targetMode, axes);
-    if (!McBuilderPush(*channel, line)) {
-        return McBuilderPushFailed(command, fun, mc::kErrBoard);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, line, command, fun, mc::kErrBoard);
 }
 
 int McChPushNode6(int ch, const McNodeGroupLineExtra &node) {
@@ -205,9 +202,5 @@ int McChPushNode6(int ch, const McNodeGroupLineExtra &node) {
     // counted among the line's axes.
     McLineRecord fields = McReadInputRecord<McLineRecord>(line);
     fields.targets[singleIndex] = node.singleDistance;
-    line = McMakeInputRecord(fields);
-    if (!McBuilderPush(*channel, line)) {
-        return McBuilderPushFailed(command, fun, mc::kErrBoard);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, fields, command, fun, mc::kErrBoard);
 }

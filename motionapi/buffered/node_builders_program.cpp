@@ -49,11 +49,7 @@ int McChPushNode8(int ch, const McNodeMarkedValue &node) {
     McMarkedValueRecord marked{};
     marked.head.kind = kRecordMarkedValue;
     marked.value = node.value;
-    McChannelInputRecord record = McMakeInputRecord(marked);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrTimeout);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, marked, command, fun, mc::kErrTimeout);
 }
 
 int McChPushNode23(int ch, const McNodeAcceleration &node) {
@@ -76,9 +72,5 @@ int McChPushNode23(int ch, const McNodeAcceleration &node) {
     change.head.kind = kRecordProfileValue;
     change.mode = kProfileValueAcceleration;
     change.value = node.value;
-    McChannelInputRecord record = McMakeInputRecord(change);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrTimeout);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, change, command, fun, mc::kErrTimeout);
 }
