@@ -76,3 +76,13 @@ private:
 };
 // Logs "Wait time out" (0x100504) and returns -4.
 int McBuilderWaitTimeOut(std::uint32_t command, std::uint32_t fun);
+// Runs `check` holding the assignment mutex: its result, or
+// McBuilderWaitTimeOut when the mutex is not obtained.
+template <typename Check>
+int McBuilderLockedCheck(std::uint32_t command, std::uint32_t fun, Check check) {
+    McAssignLock lock;
+    if (!lock.owned()) {
+        return McBuilderWaitTimeOut(command, fun);
+    }
+    return check();
+}

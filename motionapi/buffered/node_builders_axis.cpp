@@ -68,16 +68,10 @@ int McChPushNode10(int ch, const McNodeCompareStop &node) {
     if (r != 0) {
         return r;
     }
-    {
-        McAssignLock lock;
-        if (!lock.owned()) {
-            return McBuilderWaitTimeOut(command, fun);
-        }
-        r = McBuilderSingleChannelModel(ch, command);
-        if (r == 0) {
-            r = McCheckChannelCompareNode3(ch, index, command);
-        }
-    }
+    r = McBuilderLockedCheck(command, fun, [&] {
+        int refused = McBuilderSingleChannelModel(ch, command);
+        return refused != 0 ? refused : McCheckChannelCompareNode3(ch, index, command);
+    });
     if (r != 0) {
         return r;
     }
@@ -111,13 +105,7 @@ int McChPushNode11(int ch, const McNodeAxisPositionValue &node) {
     if (!std::isfinite(node.value)) {
         return McBuilderInput(command, fun);
     }
-    {
-        McAssignLock lock;
-        if (!lock.owned()) {
-            return McBuilderWaitTimeOut(command, fun);
-        }
-        r = McCheckChannelCompareNode2(ch, index, command);
-    }
+    r = McBuilderLockedCheck(command, fun, [&] { return McCheckChannelCompareNode2(ch, index, command); });
     if (r != 0) {
         return r;
     }
@@ -144,13 +132,7 @@ int McChPushNode22(int ch, const McNodePositionSave &node) {
     if (McIsModel7412()) {
         return McRefuseNoSupport(command, mc::kLimitModel7412Only);
     }
-    {
-        McAssignLock lock;
-        if (!lock.owned()) {
-            return McBuilderWaitTimeOut(command, fun);
-        }
-        r = McCheckChannelNodeLines(ch, index, command);
-    }
+    r = McBuilderLockedCheck(command, fun, [&] { return McCheckChannelNodeLines(ch, index, command); });
     if (r != 0) {
         return r;
     }

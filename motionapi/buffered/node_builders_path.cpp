@@ -115,13 +115,7 @@ int McChPushNode5(int ch, const McNodeGroupLine &node) {
     if (r != 0) {
         return r;
     }
-    {
-        McAssignLock lock;
-        if (!lock.owned()) {
-            return McBuilderWaitTimeOut(command, fun);
-        }
-        r = McCheckChannelPathNode(ch, node.group - 1u, command);
-    }
+    r = McBuilderLockedCheck(command, fun, [&] { return McCheckChannelPathNode(ch, node.group - 1u, command); });
     if (r != 0) {
         return r;
     }
