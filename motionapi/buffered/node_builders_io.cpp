@@ -31,6 +31,18 @@ int OutputObject(std::int32_t slave, std::int32_t number, bool analog, std::uint
     return mc::kOk;
 }
 
+// What every output node passes before its record: the model, the channel's
+// check of the slave's output and the output's object number, in this order.
+int CheckOutput(int ch, std::int32_t slave, std::int32_t number, bool analog, std::uint32_t command,
+                std::uint32_t fun, std::int32_t *object) {
+    int r = McBuilderSingleChannelModel(ch, command);
+    if (r == 0) {
+        auto s = static_cast<std::uint32_t>(slave);
+        r = analog ? McCheckChannelAoNode(ch, s, number, command) : McCheckChannelIoNode(ch, s, number, command);
+    }
+    return r != 0 ? r : OutputObject(slave, number, analog, command, fun, object);
+}
+
 }  // namespace
 
 int McChPushNode12(int ch, const McNodeDigitalOutput &node) {
@@ -40,14 +52,8 @@ int McChPushNode12(int ch, const McNodeDigitalOutput &node) {
     if (channel == nullptr || node.slave < 1 || node.bit < 1) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelIoNode(ch, static_cast<std::uint32_t>(node.slave), node.bit, command);
-    }
     std::int32_t object = 0;
-    if (r == 0) {
-        r = OutputObject(node.slave, node.bit, false, command, fun, &object);
-    }
+    int r = CheckOutput(ch, node.slave, node.bit, false, command, fun, &object);
     if (r != 0) {
         return r;
     }
@@ -72,14 +78,8 @@ int McChPushNode12Alt(int ch, const McNodeDigitalOutput &node) {
         (node.value != 0 && node.value != 1)) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelIoNode(ch, static_cast<std::uint32_t>(node.slave), node.bit, command);
-    }
     std::int32_t object = 0;
-    if (r == 0) {
-        r = OutputObject(node.slave, node.bit, false, command, fun, &object);
-    }
+    int r = CheckOutput(ch, node.slave, node.bit, false, command, fun, &object);
     if (r != 0) {
         return r;
     }
@@ -99,14 +99,8 @@ int McChPushNode13(int ch, const McNodeAnalogOutput &node) {
     if (channel == nullptr || node.slave < 1 || node.channel < 1) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelAoNode(ch, static_cast<std::uint32_t>(node.slave), node.channel, command);
-    }
     std::int32_t object = 0;
-    if (r == 0) {
-        r = OutputObject(node.slave, node.channel, true, command, fun, &object);
-    }
+    int r = CheckOutput(ch, node.slave, node.channel, true, command, fun, &object);
     if (r != 0) {
         return r;
     }
