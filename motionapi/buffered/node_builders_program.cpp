@@ -8,6 +8,17 @@
 #include "node_builders.h"
 #include "node_builders_constants.h"
 
+namespace {
+
+// The model refusal (channels 1..3 on the model 7412), then a started
+// channel.
+int StartedChannel(int ch, std::uint32_t command) {
+    int r = McBuilderSingleChannelModel(ch, command);
+    return r != 0 ? r : McCheckChannelStarted(ch, command);
+}
+
+}  // namespace
+
 int McChPushNode1(int ch) {
     constexpr std::uint32_t command = mc::kCmdChProgramEnd;
     constexpr std::uint32_t fun = mc::node::kFunNodeEnd;
@@ -15,10 +26,7 @@ int McChPushNode1(int ch) {
     if (channel == nullptr) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelStarted(ch, command);
-    }
+    int r = StartedChannel(ch, command);
     if (r != 0) {
         return r;
     }
@@ -39,10 +47,7 @@ int McChPushNode8(int ch, const McNodeMarkedValue &node) {
     if (channel == nullptr || node.value < 0) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelStarted(ch, command);
-    }
+    int r = StartedChannel(ch, command);
     if (r != 0) {
         return r;
     }
@@ -61,10 +66,7 @@ int McChPushNode23(int ch, const McNodeAcceleration &node) {
         node.value < 0.0) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelStarted(ch, command);
-    }
+    int r = StartedChannel(ch, command);
     if (r != 0) {
         return r;
     }
