@@ -23,6 +23,34 @@ struct McChannelInputRecord {
 };
 static_assert(sizeof(McChannelInputRecord) == kInputRecordSize);
 
+// Record kinds (word 0), as the builders write them and the fetch step
+// reads them. Kinds without a name here carry a node whose parameters only
+// the board reads; kinds above kRecordTimedOutput are consumed without effect.
+enum McInputRecordKind : std::uint32_t {
+    kRecordOutput = 0,
+    kRecordAxisMoveAbs = 1,
+    kRecordLineAbs = 2,
+    kRecordArc = 3,
+    kRecordMarkedValue = 4,
+    kRecordEnd = 5,
+    kRecordConditionWait = 6,
+    kRecordMark = 7,
+    kRecordExtraAxis = 10,
+    kRecordProfileValue = 11,
+    kRecordAxisCommand = 12,
+    kRecordCompareStart = 13,
+    kRecordCompareStop = 14,
+    kRecordAxisMoveRel = 21,
+    kRecordLineRel = 22,
+    kRecordAnalogOutput = 25,
+    kRecordAxisPositionValue = 30,
+    kRecordMultiMoveAbs = 31,
+    kRecordPositionSave = 32,
+    kRecordMultiCommand = 34,
+    kRecordMultiMoveRel = 36,
+    kRecordTimedOutput = 37,
+};
+
 // ---------------------------------------------------------------- plan node
 
 inline constexpr std::uint32_t kPlanNodeSize = 3320;

@@ -7,6 +7,7 @@
 #include "../core/axis_state.h"
 #include "../core/board_tables.h"
 #include "../core/checks.h"
+#include "../core/compare_outputs.h"
 #include "../core/connection.h"
 #include "../core/log_line.h"
 #include "../core/mc_constants.h"
@@ -21,9 +22,6 @@ using namespace ct;
 constexpr std::uint32_t kMaxLineAxes = 6;
 constexpr std::uint32_t kMaxWaitItems = 5;
 constexpr std::uint32_t kMaxChoice = 2;
-constexpr double kMinNodeSpeed = 0.000001;
-constexpr int kMaxIoObject = 255;  // the object number is one byte of the packed word
-constexpr int kMaxSpeedParameter = 9;
 
 // Node record sizes by type; 0 where the type is not a command-list type
 // (type 1, the end node, has no data and is told apart by kKnownType).
@@ -110,7 +108,7 @@ int LookupAxis(std::uint32_t axisNumber, std::uint32_t command, std::uint32_t &i
 }
 
 bool IsSpeed(double speed) { return std::isfinite(speed) && speed >= 0.0; }
-bool IsFeedSpeed(double speed) { return IsSpeed(speed) && speed >= kMinNodeSpeed; }
+bool IsFeedSpeed(double speed) { return IsSpeed(speed) && speed >= mc::kMinNodeFeedSpeed; }
 bool IsFlag(std::uint32_t value) { return value <= 1; }
 bool IsGroup(std::uint32_t group) { return group >= 1 && group <= mc::kMaxGroups; }
 // An input item (slave << 16) | input number, both halves set.
@@ -118,7 +116,7 @@ bool IsItem(std::uint32_t item) { return (item >> 16) != 0 && (item & 0xFFFFu) !
 
 // Speed in user units per second, capped, in board units.
 double AxisSpeed(double speed, std::uint32_t index) {
-    return McVelocityToBoard(std::fmin(speed, McKeptParameter(index, kMaxSpeedParameter)));
+    return McVelocityToBoard(std::fmin(speed, McKeptParameter(index, mc::kParamMaxVelocity)));
 }
 double GroupSpeed(double speed, std::uint32_t group) {
     return McVelocityToBoard(std::fmin(speed, g_GroupMaxVelocity[group - 1]));
@@ -272,8 +270,8 @@ int EncodeCompareStart(Encoding &e) {
         return r;
     }
     // The parameter reaches the board only for a type 4 table without positions.
-    constexpr std::uint32_t kCompareTypeWithParameter = 11;
-    RequestWriter(e.block, kCmdCompareStart, index).U32(compareType == kCompareTypeWithParameter ? e.f.U32(4) : 0u);
+    RequestWriter(e.block, kCmdCompareStart, index)
+        .U32(compareType == mc::kCompareType4NoPositions ? e.f.U32(4) : 0u);
     return mc::kOk;
 }
 
@@ -329,7 +327,7 @@ int EncodeOutput(Encoding &e, bool analog) {
     if (r != 0) return FromCheck(r, command);
     // The object number and the slave number each fill one byte of the word.
     const int object = OutputObject(slave, n, analog);
-    if (object < 1 || object > kMaxIoObject || slave > 0xFFu) return InputError(command);
+    if (object < 1 || object > mc::kMaxIoObjectNumber || slave > 0xFFu) return InputError(command);
     RequestWriter w(e.block, command, 1);
     w.U32((slave << 24) | (static_cast<std::uint32_t>(object) << 16) | (value & 0xFFFFu));
     if (!analog) w.U32(static_cast<std::uint32_t>(time));

@@ -52,6 +52,13 @@ int McBuilderSingleChannelModel(int ch, std::uint32_t command);
 bool McBuilderPush(McChannel &channel, McChannelInputRecord &record, bool ownSequence = false);
 // Logs "Write channel input data error" (0x10040f) and returns `result`.
 int McBuilderPushFailed(std::uint32_t command, std::uint32_t fun, int result);
+// Pushes `fields` as one record (McBuilderPush): 0 when it is queued, else
+// McBuilderPushFailed with `failed`.
+template <typename Fields>
+int McBuilderQueue(McChannel &channel, const Fields &fields, std::uint32_t command, std::uint32_t fun, int failed) {
+    McChannelInputRecord record = McMakeInputRecord(fields);
+    return McBuilderPush(channel, record) ? mc::kOk : McBuilderPushFailed(command, fun, failed);
+}
 
 // Holds the assignment mutex while it lives; owned() false after 3000 ms.
 class McAssignLock {
@@ -69,3 +76,13 @@ private:
 };
 // Logs "Wait time out" (0x100504) and returns -4.
 int McBuilderWaitTimeOut(std::uint32_t command, std::uint32_t fun);
+// Runs `check` holding the assignment mutex: its result, or
+// McBuilderWaitTimeOut when the mutex is not obtained.
+template <typename Check>
+int McBuilderLockedCheck(std::uint32_t command, std::uint32_t fun, Check check) {
+    McAssignLock lock;
+    if (!lock.owned()) {
+        return McBuilderWaitTimeOut(command, fun);
+    }
+    return check();
+}

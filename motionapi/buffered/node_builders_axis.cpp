@@ -5,6 +5,7 @@
 
 #include "../core/axis_state.h"
 #include "../core/checks.h"
+#include "../core/compare_outputs.h"
 #include "../core/node_checks.h"
 #include "node_builders.h"
 #include "node_builders_constants.h"
@@ -40,7 +41,7 @@ int McChPushNode9(int ch, const McNodeCompareStart &node) {
     // without positions, cannot run from a channel.
     std::uint32_t type = g_AxisRecords[index].linkState.load(std::memory_order_relaxed);
     bool positionTable = type == mc::kCompareTypeTablePosA || type == mc::kCompareTypeTablePosB;
-    bool noPositions = type == mc::node::kCompareTypeNoPositions3 || type == mc::node::kCompareTypeNoPositions4;
+    bool noPositions = type == mc::kCompareType3NoPositions || type == mc::kCompareType4NoPositions;
     if (positionTable || (noPositions && McIsModel7412())) {
         return McRefuseNoSupport(command, mc::kLimitCompareType);
     }
@@ -49,14 +50,10 @@ int McChPushNode9(int ch, const McNodeCompareStart &node) {
         return r;
     }
     McCompareStartRecord start{};
-    start.head.kind = input_kind::kCompareStart;
+    start.head.kind = kRecordCompareStart;
     start.index = index;
-    start.flag = type == mc::node::kCompareTypeNoPositions4 ? node.flag : 0u;
-    McChannelInputRecord record = McMakeInputRecord(start);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrTimeout);
-    }
-    return mc::kOk;
+    start.flag = type == mc::kCompareType4NoPositions ? node.flag : 0u;
+    return McBuilderQueue(*channel, start, command, fun, mc::kErrTimeout);
 }
 
 int McChPushNode10(int ch, const McNodeCompareStop &node) {
@@ -71,29 +68,22 @@ int McChPushNode10(int ch, const McNodeCompareStop &node) {
     if (r != 0) {
         return r;
     }
-    {
-        McAssignLock lock;
-        if (!lock.owned()) {
-            return McBuilderWaitTimeOut(command, fun);
-        }
-        r = McBuilderSingleChannelModel(ch, command);
-        if (r == 0) {
-            r = McCheckChannelCompareNode3(ch, index, command);
-        }
-    }
+    r = McBuilderLockedCheck(command, fun, [&] {
+        int refused = McBuilderSingleChannelModel(ch, command);
+        return refused != 0 ? refused : McCheckChannelCompareNode3(ch, index, command);
+    });
     if (r != 0) {
         return r;
     }
     McCompareStopRecord stop{};
-    stop.head.kind = input_kind::kCompareStop;
+    stop.head.kind = kRecordCompareStop;
     stop.index = index;
-    McChannelInputRecord record = McMakeInputRecord(stop);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrTimeout);
+    r = McBuilderQueue(*channel, stop, command, fun, mc::kErrTimeout);
+    if (r == 0) {
+        // The queued stop ends the axis's compare table.
+        g_AxisRecords[index].linkState.store(0, std::memory_order_relaxed);
     }
-    // The queued stop ends the axis's compare table.
-    g_AxisRecords[index].linkState.store(0, std::memory_order_relaxed);
-    return mc::kOk;
+    return r;
 }
 
 int McChPushNode11(int ch, const McNodeAxisPositionValue &node) {
@@ -115,25 +105,15 @@ int McChPushNode11(int ch, const McNodeAxisPositionValue &node) {
     if (!std::isfinite(node.value)) {
         return McBuilderInput(command, fun);
     }
-    {
-        McAssignLock lock;
-        if (!lock.owned()) {
-            return McBuilderWaitTimeOut(command, fun);
-        }
-        r = McCheckChannelCompareNode2(ch, index, command);
-    }
+    r = McBuilderLockedCheck(command, fun, [&] { return McCheckChannelCompareNode2(ch, index, command); });
     if (r != 0) {
         return r;
     }
     McAxisPositionValueRecord value{};
-    value.head.kind = input_kind::kAxisPositionValue;
+    value.head.kind = kRecordAxisPositionValue;
     value.index = index;
     value.value = node.value;
-    McChannelInputRecord record = McMakeInputRecord(value);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrBoard);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, value, command, fun, mc::kErrBoard);
 }
 
 int McChPushNode22(int ch, const McNodePositionSave &node) {
@@ -152,23 +132,13 @@ int McChPushNode22(int ch, const McNodePositionSave &node) {
     if (McIsModel7412()) {
         return McRefuseNoSupport(command, mc::kLimitModel7412Only);
     }
-    {
-        McAssignLock lock;
-        if (!lock.owned()) {
-            return McBuilderWaitTimeOut(command, fun);
-        }
-        r = McCheckChannelNodeLines(ch, index, command);
-    }
+    r = McBuilderLockedCheck(command, fun, [&] { return McCheckChannelNodeLines(ch, index, command); });
     if (r != 0) {
         return r;
     }
     McPositionSaveRecord save{};
-    save.head.kind = input_kind::kPositionSave;
+    save.head.kind = kRecordPositionSave;
     save.index = index;
     save.flag = node.flag;
-    McChannelInputRecord record = McMakeInputRecord(save);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrBoard);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, save, command, fun, mc::kErrBoard);
 }

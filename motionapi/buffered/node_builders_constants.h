@@ -54,13 +54,4 @@ inline constexpr char kMsgChannelInputWriteResult[] = "CMD=0x%x, FUN=0x%x, Write
 inline constexpr char kMsgSingleIsInterpAxis[] = "CMD=0x%x, FUN=0x%x, SingleAxis is same as Interply Axis";
 inline constexpr char kMsgFunNoSupport[] = "CMD=0x%x, FUN=0x%x, Controller No Support";
 
-// ---------------------------------------------------------------- limits of node fields
-inline constexpr double kMinNodeFeedSpeed = 0.000001;
-inline constexpr std::uint32_t kAccelerationModeValue = 1;
-// The board receives an I/O object number in one byte of its packed I/O word.
-inline constexpr std::int32_t kMaxIoObjectNumber = 255;
-// Compare types (link state) the compare start node refuses.
-inline constexpr std::uint32_t kCompareTypeNoPositions3 = 10;
-inline constexpr std::uint32_t kCompareTypeNoPositions4 = 11;
-
 }  // namespace mc::node

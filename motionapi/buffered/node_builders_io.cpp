@@ -24,11 +24,23 @@ int OutputObject(std::int32_t slave, std::int32_t number, bool analog, std::uint
     }
     auto n = static_cast<std::uint32_t>(number);  // at least 1
     std::uint32_t value = analog ? McIoAnalogOutputObject(counts, n) : McIoDigitalOutputObject(counts, n);
-    if (value < 1 || value > static_cast<std::uint32_t>(mc::node::kMaxIoObjectNumber)) {
+    if (value < 1 || value > static_cast<std::uint32_t>(mc::kMaxIoObjectNumber)) {
         return McBuilderInput(command, fun);
     }
     *object = static_cast<std::int32_t>(value);
     return mc::kOk;
+}
+
+// What every output node passes before its record: the model, the channel's
+// check of the slave's output and the output's object number, in this order.
+int CheckOutput(int ch, std::int32_t slave, std::int32_t number, bool analog, std::uint32_t command,
+                std::uint32_t fun, std::int32_t *object) {
+    int r = McBuilderSingleChannelModel(ch, command);
+    if (r == 0) {
+        auto s = static_cast<std::uint32_t>(slave);
+        r = analog ? McCheckChannelAoNode(ch, s, number, command) : McCheckChannelIoNode(ch, s, number, command);
+    }
+    return r != 0 ? r : OutputObject(slave, number, analog, command, fun, object);
 }
 
 }  // namespace
@@ -40,19 +52,13 @@ int McChPushNode12(int ch, const McNodeDigitalOutput &node) {
     if (channel == nullptr || node.slave < 1 || node.bit < 1) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelIoNode(ch, static_cast<std::uint32_t>(node.slave), node.bit, command);
-    }
     std::int32_t object = 0;
-    if (r == 0) {
-        r = OutputObject(node.slave, node.bit, false, command, fun, &object);
-    }
+    int r = CheckOutput(ch, node.slave, node.bit, false, command, fun, &object);
     if (r != 0) {
         return r;
     }
     McOutputRecord output{};
-    output.head.kind = input_kind::kOutput;
+    output.head.kind = kRecordOutput;
     output.slave = node.slave;
     output.object = object;
     output.value = node.value;  // not range-checked: the board takes its low 16 bits
@@ -72,28 +78,18 @@ int McChPushNode12Alt(int ch, const McNodeDigitalOutput &node) {
         (node.value != 0 && node.value != 1)) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelIoNode(ch, static_cast<std::uint32_t>(node.slave), node.bit, command);
-    }
     std::int32_t object = 0;
-    if (r == 0) {
-        r = OutputObject(node.slave, node.bit, false, command, fun, &object);
-    }
+    int r = CheckOutput(ch, node.slave, node.bit, false, command, fun, &object);
     if (r != 0) {
         return r;
     }
     McTimedOutputRecord output{};
-    output.head.kind = input_kind::kTimedOutput;
+    output.head.kind = kRecordTimedOutput;
     output.slave = node.slave;
     output.object = object;
     output.value = node.value;
     output.holdTime = node.holdTime;
-    McChannelInputRecord record = McMakeInputRecord(output);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrBoard);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, output, command, fun, mc::kErrBoard);
 }
 
 int McChPushNode13(int ch, const McNodeAnalogOutput &node) {
@@ -103,25 +99,15 @@ int McChPushNode13(int ch, const McNodeAnalogOutput &node) {
     if (channel == nullptr || node.slave < 1 || node.channel < 1) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelAoNode(ch, static_cast<std::uint32_t>(node.slave), node.channel, command);
-    }
     std::int32_t object = 0;
-    if (r == 0) {
-        r = OutputObject(node.slave, node.channel, true, command, fun, &object);
-    }
+    int r = CheckOutput(ch, node.slave, node.channel, true, command, fun, &object);
     if (r != 0) {
         return r;
     }
     McOutputRecord output{};
-    output.head.kind = input_kind::kAnalogOutput;
+    output.head.kind = kRecordAnalogOutput;
     output.slave = node.slave;
     output.object = object;
     output.value = node.value;  // the board takes the low 16 bits
-    McChannelInputRecord record = McMakeInputRecord(output);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrTimeout);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, output, command, fun, mc::kErrTimeout);
 }

@@ -15,7 +15,7 @@ namespace {
 // Feed speeds: finite and at least 1e-6 (a NaN would pass the two
 // comparisons alone).
 bool ValidFeed(double feed) {
-    return std::isfinite(feed) && feed >= 0.0 && std::fabs(feed) >= mc::node::kMinNodeFeedSpeed;
+    return std::isfinite(feed) && feed >= 0.0 && std::fabs(feed) >= mc::kMinNodeFeedSpeed;
 }
 
 bool ValidGroup(std::uint32_t group) { return group >= 1 && group <= mc::kMaxGroups; }
@@ -64,7 +64,7 @@ int ReadGroupAxes(std::uint32_t group, const Targets &targets, std::uint32_t com
 McChannelInputRecord LineRecord(std::uint32_t group, const Targets &targets, double feed,
                                 std::uint32_t targetMode, const GroupAxes &axes) {
     McLineRecord line{};
-    line.head.kind = targetMode != 0 ? input_kind::kLineAbsolute : input_kind::kLineRelative;
+    line.head.kind = targetMode != 0 ? kRecordLineAbs : kRecordLineRel;
     for (std::uint32_t i = 0; i < axes.count; ++i) {
         line.targets[axes.index[i]] = targets[i];
         line.axes[i] = axes.index[i];
@@ -77,7 +77,7 @@ McChannelInputRecord LineRecord(std::uint32_t group, const Targets &targets, dou
 
 McChannelInputRecord ExtraAxisRecord(std::uint32_t attach, std::int32_t index) {
     McExtraAxisRecord extra{};
-    extra.head.kind = input_kind::kExtraAxis;
+    extra.head.kind = kRecordExtraAxis;
     extra.attach = attach;
     extra.index = index;
     return McMakeInputRecord(extra);
@@ -115,13 +115,7 @@ int McChPushNode5(int ch, const McNodeGroupLine &node) {
     if (r != 0) {
         return r;
     }
-    {
-        McAssignLock lock;
-        if (!lock.owned()) {
-            return McBuilderWaitTimeOut(command, fun);
-        }
-        r = McCheckChannelPathNode(ch, node.group - 1u, command);
-    }
+    r = McBuilderLockedCheck(command, fun, [&] { return McCheckChannelPathNode(ch, node.group - 1u, command); });
     if (r != 0) {
         return r;
     }
@@ -139,10 +133,7 @@ int McChPushNode5(int ch, const McNodeGroupLine &node) {
     }
 
     McChannelInputRecord line = LineRecord(node.group, targets, node.feedSpeed, node.targetMode, axes);
-    if (!McBuilderPush(*channel, line)) {
-        return McBuilderPushFailed(command, fun, mc::kErrBoard);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, line, command, fun, mc::kErrBoard);
 }
 
 int McChPushNode6(int ch, const McNodeGroupLineExtra &node) {
@@ -205,9 +196,5 @@ int McChPushNode6(int ch, const McNodeGroupLineExtra &node) {
     // counted among the line's axes.
     McLineRecord fields = McReadInputRecord<McLineRecord>(line);
     fields.targets[singleIndex] = node.singleDistance;
-    line = McMakeInputRecord(fields);
-    if (!McBuilderPush(*channel, line)) {
-        return McBuilderPushFailed(command, fun, mc::kErrBoard);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, fields, command, fun, mc::kErrBoard);
 }

@@ -8,6 +8,17 @@
 #include "node_builders.h"
 #include "node_builders_constants.h"
 
+namespace {
+
+// The model refusal (channels 1..3 on the model 7412), then a started
+// channel.
+int StartedChannel(int ch, std::uint32_t command) {
+    int r = McBuilderSingleChannelModel(ch, command);
+    return r != 0 ? r : McCheckChannelStarted(ch, command);
+}
+
+}  // namespace
+
 int McChPushNode1(int ch) {
     constexpr std::uint32_t command = mc::kCmdChProgramEnd;
     constexpr std::uint32_t fun = mc::node::kFunNodeEnd;
@@ -15,14 +26,11 @@ int McChPushNode1(int ch) {
     if (channel == nullptr) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelStarted(ch, command);
-    }
+    int r = StartedChannel(ch, command);
     if (r != 0) {
         return r;
     }
-    McRecordHead end{input_kind::kEnd, kEndRecordSequence};
+    McRecordHead end{kRecordEnd, kEndRecordSequence};
     McChannelInputRecord record = McMakeInputRecord(end);
     if (!McBuilderPush(*channel, record, true)) {
         return McBuilderPushFailed(command, fun, mc::kErrTimeout);  // the channel still accepts nodes
@@ -39,21 +47,14 @@ int McChPushNode8(int ch, const McNodeMarkedValue &node) {
     if (channel == nullptr || node.value < 0) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelStarted(ch, command);
-    }
+    int r = StartedChannel(ch, command);
     if (r != 0) {
         return r;
     }
     McMarkedValueRecord marked{};
-    marked.head.kind = input_kind::kMarkedValue;
+    marked.head.kind = kRecordMarkedValue;
     marked.value = node.value;
-    McChannelInputRecord record = McMakeInputRecord(marked);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrTimeout);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, marked, command, fun, mc::kErrTimeout);
 }
 
 int McChPushNode23(int ch, const McNodeAcceleration &node) {
@@ -61,24 +62,17 @@ int McChPushNode23(int ch, const McNodeAcceleration &node) {
     constexpr std::uint32_t fun = mc::node::kFunNodeAcceleration;
     McChannel *channel = McBuilderChannel(ch);
     // NaN and infinities are no acceleration.
-    if (channel == nullptr || node.mode != mc::node::kAccelerationModeValue || !std::isfinite(node.value) ||
+    if (channel == nullptr || node.mode != kProfileValueAcceleration || !std::isfinite(node.value) ||
         node.value < 0.0) {
         return McBuilderInput(command, fun);
     }
-    int r = McBuilderSingleChannelModel(ch, command);
-    if (r == 0) {
-        r = McCheckChannelStarted(ch, command);
-    }
+    int r = StartedChannel(ch, command);
     if (r != 0) {
         return r;
     }
     McProfileValueRecord change{};
-    change.head.kind = input_kind::kProfileValue;
+    change.head.kind = kRecordProfileValue;
     change.mode = kProfileValueAcceleration;
     change.value = node.value;
-    McChannelInputRecord record = McMakeInputRecord(change);
-    if (!McBuilderPush(*channel, record)) {
-        return McBuilderPushFailed(command, fun, mc::kErrTimeout);
-    }
-    return mc::kOk;
+    return McBuilderQueue(*channel, change, command, fun, mc::kErrTimeout);
 }

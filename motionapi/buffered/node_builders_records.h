@@ -101,25 +101,9 @@ static_assert(offsetof(McNodeAcceleration, value) == 4);
 
 // ---------------------------------------------------------------- input records
 
-// Record kinds the builders make (word 0).
-namespace input_kind {
-inline constexpr std::uint32_t kOutput = 0;
-inline constexpr std::uint32_t kLineAbsolute = 2;
-inline constexpr std::uint32_t kMarkedValue = 4;
-inline constexpr std::uint32_t kEnd = 5;
-inline constexpr std::uint32_t kExtraAxis = 10;
-inline constexpr std::uint32_t kProfileValue = 11;
-inline constexpr std::uint32_t kCompareStart = 13;
-inline constexpr std::uint32_t kCompareStop = 14;
-inline constexpr std::uint32_t kLineRelative = 22;
-inline constexpr std::uint32_t kAnalogOutput = 25;
-inline constexpr std::uint32_t kAxisPositionValue = 30;
-inline constexpr std::uint32_t kPositionSave = 32;
-inline constexpr std::uint32_t kTimedOutput = 37;
-}  // namespace input_kind
-
 // The end record carries this in place of a sequence number.
 inline constexpr std::uint32_t kEndRecordSequence = 5;
+// The mode of an acceleration change, in the node and in its record.
 inline constexpr std::uint32_t kProfileValueAcceleration = 1;
 
 struct McRecordHead {  // words 0 and 1

@@ -27,33 +27,30 @@ struct PlainKind {
 
 // Record kinds and their nodes (a double takes two words).
 constexpr PlainKind kPlainKinds[] = {
-    {0, 6, {{0, 2, 3}}},
-    {4, 5, {{0, 2, 1}}},
+    {kRecordOutput, 6, {{0, 2, 3}}},
+    {kRecordMarkedValue, 5, {{0, 2, 1}}},
     {kRecordEnd, 4, {}},
     {kRecordConditionWait, 7, {{0, 2, 8}}},   // w0..w3, d(w4) time-out, w6, w7
     {kRecordMark, 8, {{0, 2, 3}, {4, 6, 2}}},  // w0..w2, d(w4) time-out
     {8, 9, {{0, 2, 1}}},
     {9, 10, {{0, 2, 1}}},
     {kRecordProfileValue, 12, {{0, 3, 1}, {2, 4, 2}}},
-    {14, 15, {{0, 2, 1}}},
+    {kRecordCompareStop, 15, {{0, 2, 1}}},
     {15, 16, {{0, 2, 5}, {6, 8, 15}}},
     {16, 17, {{0, 2, 19}}},
     {17, 18, {}},  // select the look-ahead profile
     {18, 19, {}},  // select the plain profile
     {23, 20, {{0, 2, 2}}},
     {24, 21, {{0, 2, 2}}},
-    {25, 22, {{0, 2, 3}}},
+    {kRecordAnalogOutput, 22, {{0, 2, 3}}},
     {26, 23, {{0, 2, 6}}},
     {27, 24, {{0, 2, 3}}},
     {28, 25, {{0, 2, 5}, {18, 20, 3}}},
     {29, 26, {{0, 2, 4}, {16, 18, 3}}},
-    {30, 28, {{0, 3, 1}, {2, 4, 2}}},
+    {kRecordAxisPositionValue, 28, {{0, 3, 1}, {2, 4, 2}}},
     {33, 30, {{0, 3, 5}}},
-    {37, 32, {{0, 3, 4}}},
+    {kRecordTimedOutput, 32, {{0, 3, 4}}},
 };
-
-// Kind 13 becomes node type 14, or 26 when word 3 is 1.
-constexpr std::uint32_t kRecordAxisSwitch = 13;
 
 const PlainKind *FindPlainKind(std::uint32_t kind) {
     for (const PlainKind &row : kPlainKinds) {
@@ -185,7 +182,7 @@ void HandleRecord(McChannel &ch, const McChannelInputRecord &record) {
         ch.extraAxisIndex = static_cast<std::int32_t>(record.words[3]);
         return;
     case kRecordAxisCommand: AxisCommand(ch, record); return;
-    case kRecordAxisSwitch: {
+    case kRecordCompareStart: {  // node type 14, or 26 when word 3 is 1
         McPlanNode &node = McFetchNewNode(ch, record, record.words[3] == 1 ? kTypeAxisSwitchOn : kTypeAxisSwitch);
         CopyWords(node, record, 0, 2, 2);
         McFetchAppend(ch);

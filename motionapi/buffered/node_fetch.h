@@ -10,27 +10,6 @@
 
 #include "channel.h"
 
-// Record kinds of the input ring (word 0 of a record). Kinds without a name
-// here carry a node whose parameters only the board reads.
-enum McInputRecordKind : std::uint32_t {
-    kRecordAxisMoveAbs = 1,
-    kRecordLineAbs = 2,
-    kRecordArc = 3,
-    kRecordEnd = 5,
-    kRecordConditionWait = 6,
-    kRecordMark = 7,
-    kRecordExtraAxis = 10,
-    kRecordProfileValue = 11,
-    kRecordAxisCommand = 12,
-    kRecordAxisMoveRel = 21,
-    kRecordLineRel = 22,
-    kRecordMultiMoveAbs = 31,
-    kRecordPositionSave = 32,
-    kRecordMultiCommand = 34,
-    kRecordMultiMoveRel = 36,
-    kRecordKindLast = 37,
-};
-
 // Node types besides the planned ones (channel_records.h), the keys of the
 // executor's dispatch.
 enum McNodeType : std::uint32_t {

@@ -23,7 +23,7 @@ int McPushBuilderNode(std::uint32_t ch, std::uint32_t kind, const std::uint32_t 
     record.words[record_word::kSequence] = params[0];
     switch (kind) {
     case kPackPlain:
-        record.words[record_word::kKind] = 0;
+        record.words[record_word::kKind] = kRecordOutput;
         std::copy(params + 1, params + 4, record.words + 2);
         break;
     case kPackLineAbs:

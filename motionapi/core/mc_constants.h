@@ -386,6 +386,8 @@ inline constexpr std::uint32_t kCmdIoReadAi = 0x30070000;
 inline constexpr double kMinMoveVelocity = 0.000001;
 inline constexpr double kMaxTMoveValue = 1000.0;
 inline constexpr double kMinProfileValue = 0.000001;
+// The smallest feed speed of a channel or command-list node.
+inline constexpr double kMinNodeFeedSpeed = 0.000001;
 inline constexpr std::uint32_t kMaxTorqueLimit = 300;
 inline constexpr std::uint32_t kCompareSourceGroup = 32;  // compare-link sources from here on are groups
 inline constexpr std::uint32_t kCompareTypeTablePosA = 1;
@@ -533,6 +535,9 @@ inline constexpr std::int32_t kBoardIoParameterRefusedB = 4873;
 // Completion wait of the digital-input parameter: rounds of 1 ms.
 inline constexpr int kIoParameterWaitRounds = 20;
 inline constexpr std::uint32_t kIoParameterWaitSleepMs = 1;
+// The board takes an output object number in one byte of its packed I/O
+// word (channel and command-list output nodes).
+inline constexpr std::int32_t kMaxIoObjectNumber = 255;
 // Slaves whose command-running bit the status word (register 521) holds.
 inline constexpr std::uint32_t kIoStatusSlaves = 32;
 

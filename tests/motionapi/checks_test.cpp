@@ -9,6 +9,7 @@
 #include "core/checks.h"
 #include "core/comm_calls.h"
 #include "core/connection.h"
+#include "machine_tables.h"
 #include "motion_fixture.h"
 
 namespace motion_test {
@@ -42,10 +43,7 @@ protected:
     void TearDown() override {
         platform::close_mutex(g_hCmdMutex.exchange(platform::kNoMutex));
         for (McAxisRecord &r : g_AxisRecords) r.ResetAssignment();
-        std::memset(g_SlaveTable, 0, sizeof g_SlaveTable);
-        std::memset(&g_AxesGroupTable, 0, sizeof g_AxesGroupTable);
-        std::memset(&g_BoardVar34, 0, sizeof g_BoardVar34);
-        std::memset(&g_CompareLinkTable, 0, sizeof g_CompareLinkTable);
+        clear_machine_tables();
         g_FileJob.state = 0;
         g_ControllerModel.store(0);
         g_bWritePermission.store(0);
@@ -59,16 +57,6 @@ protected:
     void set_type(std::uint32_t a, std::uint32_t product) {
         g_SlaveTable[a].vendorId = kVendor;
         g_SlaveTable[a].productCode = product;
-    }
-    // One group entry per list, member axis numbers as given.
-    void set_groups(const std::vector<std::vector<std::uint16_t>> &groups) {
-        g_AxesGroupTable.entryCount = static_cast<std::int32_t>(groups.size());
-        for (std::size_t e = 0; e < groups.size(); ++e) {
-            McAxesGroupEntry &entry = g_AxesGroupTable.entries[e];
-            entry.groupNumber = static_cast<std::uint16_t>(e + 1);
-            entry.axisCount = static_cast<std::uint16_t>(groups[e].size());
-            for (std::size_t k = 0; k < groups[e].size(); ++k) entry.axisNumbers[k] = groups[e][k];
-        }
     }
 };
 

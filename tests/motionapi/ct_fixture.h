@@ -14,6 +14,7 @@
 #include "core/comm_calls.h"
 #include "core/connection.h"
 #include "core/node_checks.h"
+#include "machine_tables.h"
 #include "motion_fixture.h"
 #include "platform/platform.h"
 
@@ -71,42 +72,18 @@ protected:
         for (std::uint32_t a = 0; a < 6; ++a) comm().set_register(8741 + 15 * a, 0xF01);
         set_groups({{1, 2}, {3, 4, 5}});
         for (double &v : g_GroupMaxVelocity) v = 4.0e8;
-        g_BoardVar34.slaveCount = 1;
-        g_BoardVar34.slaveNumbers[0] = 1;
-        std::memset(g_BoardVar34.entryOfSlave, -1, sizeof g_BoardVar34.entryOfSlave);
-        g_BoardVar34.entryOfSlave[1] = 0;
-        g_BoardVar34.digitalInputs[0] = 16;
-        g_BoardVar34.analogInputs[0] = 2;
-        g_BoardVar34.digitalOutputs[0] = 8;
-        g_BoardVar34.analogOutputs[0] = 2;
-        g_SlaveTable[kCompareIndex].vendorId = 1511;
-        g_SlaveTable[kCompareIndex].productCode = 0x401c001;
-        g_AxisRecords[kCompareIndex].linkA.store(1);
-        g_AxisRecords[kCompareIndex].linkState.store(3);
-        g_CompareLinkTable.source[0] = 33;
+        set_io_slave(1, 16, 2, 8, 2);
+        link_compare(kCompareIndex, 1, 3, 33);
     }
     void TearDown() override {
         platform::close_mutex(g_hCmdMutex.exchange(platform::kNoMutex));
         for (McAxisRecord &r : g_AxisRecords) r.ResetAssignment();
         for (auto &started : g_CtStarted) started.store(0);
-        std::memset(g_SlaveTable, 0, sizeof g_SlaveTable);
-        std::memset(&g_AxesGroupTable, 0, sizeof g_AxesGroupTable);
-        std::memset(&g_BoardVar34, 0, sizeof g_BoardVar34);
-        std::memset(&g_CompareLinkTable, 0, sizeof g_CompareLinkTable);
+        clear_machine_tables();
         g_ControllerModel.store(0);
         g_bWritePermission.store(0);
         McSetCommCalls(nullptr);
         FakeCommTest::TearDown();
-    }
-
-    void set_groups(const std::vector<std::vector<std::uint16_t>> &groups) {
-        g_AxesGroupTable.entryCount = static_cast<std::int32_t>(groups.size());
-        for (std::size_t e = 0; e < groups.size(); ++e) {
-            McAxesGroupEntry &entry = g_AxesGroupTable.entries[e];
-            entry.groupNumber = static_cast<std::uint16_t>(e + 1);
-            entry.axisCount = static_cast<std::uint16_t>(groups[e].size());
-            for (std::size_t k = 0; k < groups[e].size(); ++k) entry.axisNumbers[k] = groups[e][k];
-        }
     }
 
     // The axis's record position (counts) as the board reports it.

@@ -14,6 +14,7 @@
 #include "core/axis_state.h"
 #include "core/board_tables.h"
 #include "core/connection.h"
+#include "machine_tables.h"
 #include "motion_fixture.h"
 #include "motionapi.h"
 
@@ -25,8 +26,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 constexpr std::uint32_t kStateBase = 8741;
 constexpr std::uint32_t kBlock = 15;
-constexpr std::uint32_t kVendor = 1511;
-constexpr std::uint32_t kProductCompare = 0x401c001;  // a drive type with compare outputs
 constexpr std::uint32_t kRingSlots = 8;
 constexpr std::uint32_t kAllOnes = 0xFFFFFFFFu;
 
@@ -150,20 +149,9 @@ protected:
         g_ControllerModel.store(7000);
         g_bWritePermission.store(1);
         for (std::uint32_t a = 0; a < 6; ++a) comm().set_register(kStateBase + kBlock * a, 0xF01u);
-        g_SlaveTable[5].vendorId = kVendor;
-        g_SlaveTable[5].productCode = kProductCompare;
-        g_AxisRecords[5].linkA.store(1);
-        g_AxisRecords[5].linkState.store(3);
-        g_CompareLinkTable.source[0] = 33;
+        link_compare(5, 1, 3, 33);
         set_groups({{1, 2}, {3, 4, 5}});
-        g_BoardVar34.slaveCount = 1;
-        g_BoardVar34.slaveNumbers[0] = 3;
-        std::memset(g_BoardVar34.entryOfSlave, -1, sizeof g_BoardVar34.entryOfSlave);
-        g_BoardVar34.entryOfSlave[3] = 0;
-        g_BoardVar34.digitalInputs[0] = 8;
-        g_BoardVar34.analogInputs[0] = 4;
-        g_BoardVar34.digitalOutputs[0] = 16;
-        g_BoardVar34.analogOutputs[0] = 2;
+        set_io_slave(3, 8, 4, 16, 2);
         for (std::uint32_t c = 0; c < mc::kChannelCount; ++c) {
             McChannel &ch = g_Channels[c];
             McChannelExecutorInit(ch);
@@ -180,24 +168,11 @@ protected:
         platform::close_mutex(g_hAssignMutex.exchange(platform::kNoMutex));
         platform::close_mutex(g_hCmdMutex.exchange(platform::kNoMutex));
         for (McAxisRecord &r : g_AxisRecords) r.ResetAssignment();
-        std::memset(g_SlaveTable, 0, sizeof g_SlaveTable);
-        std::memset(&g_AxesGroupTable, 0, sizeof g_AxesGroupTable);
-        std::memset(&g_BoardVar34, 0, sizeof g_BoardVar34);
-        std::memset(&g_CompareLinkTable, 0, sizeof g_CompareLinkTable);
+        clear_machine_tables();
         g_ControllerModel.store(0);
         g_bWritePermission.store(0);
         McSetCommCalls(nullptr);
         FakeCommTest::TearDown();
-    }
-
-    void set_groups(const std::vector<std::vector<std::uint16_t>> &groups) {
-        g_AxesGroupTable.entryCount = static_cast<std::int32_t>(groups.size());
-        for (std::size_t e = 0; e < groups.size(); ++e) {
-            McAxesGroupEntry &entry = g_AxesGroupTable.entries[e];
-            entry.groupNumber = static_cast<std::uint16_t>(e + 1);
-            entry.axisCount = static_cast<std::uint16_t>(groups[e].size());
-            for (std::size_t k = 0; k < groups[e].size(); ++k) entry.axisNumbers[k] = groups[e][k];
-        }
     }
 
     static int put(int ch, int type, const NodeBytes &node) {

@@ -11,6 +11,7 @@
 #include "core/comm_calls.h"
 #include "core/connection.h"
 #include "core/node_checks.h"
+#include "machine_tables.h"
 #include "motion_fixture.h"
 
 namespace motion_test {
@@ -25,7 +26,6 @@ constexpr std::uint32_t kLineMask = 5516;
 constexpr std::uint32_t kPendingJog = 5501;
 constexpr std::uint32_t kVendor = 1511;
 constexpr std::uint32_t kProductLinked = 0x4067001;   // no motion commands
-constexpr std::uint32_t kProductCompare = 0x401c001;  // compare outputs
 
 constexpr std::uint32_t kLine = 0x500a0001;
 constexpr std::uint32_t kCtLine = 0x600a0001;
@@ -65,10 +65,7 @@ protected:
             std::memset(c.plannedPositions, 0, sizeof c.plannedPositions);
         }
         for (auto &s : g_CtStarted) s.store(0);
-        std::memset(g_SlaveTable, 0, sizeof g_SlaveTable);
-        std::memset(&g_AxesGroupTable, 0, sizeof g_AxesGroupTable);
-        std::memset(&g_BoardVar34, 0, sizeof g_BoardVar34);
-        std::memset(&g_CompareLinkTable, 0, sizeof g_CompareLinkTable);
+        clear_machine_tables();
         g_ControllerModel.store(0);
         g_bWritePermission.store(0);
         McSetCommCalls(nullptr);
@@ -95,15 +92,6 @@ public:
         g_AxisRecords[a].inChannel.store(channel == kNoChannel ? 0 : 1);
     }
     std::int32_t owner(std::uint32_t a) const { return g_AxisRecords[a].ownerChannel.load(); }
-    void set_groups(const std::vector<std::vector<std::uint16_t>> &groups) {
-        g_AxesGroupTable.entryCount = static_cast<std::int32_t>(groups.size());
-        for (std::size_t e = 0; e < groups.size(); ++e) {
-            McAxesGroupEntry &entry = g_AxesGroupTable.entries[e];
-            entry.groupNumber = static_cast<std::uint16_t>(e + 1);
-            entry.axisCount = static_cast<std::uint16_t>(groups[e].size());
-            for (std::size_t k = 0; k < groups[e].size(); ++k) entry.axisNumbers[k] = groups[e][k];
-        }
-    }
     // Slave numbers with their digital-input, digital-output and analog-output counts.
     struct Slave {
         std::uint8_t number;
@@ -119,14 +107,6 @@ public:
             g_BoardVar34.digitalOutputs[k] = slaves[k].outputs;
             g_BoardVar34.analogOutputs[k] = slaves[k].analog;
         }
-    }
-    // Axis a as the master of compare output `output` of compare type
-    // `type`, the output fed by `source` (an axis index, or 32 + group).
-    void link_compare(std::uint32_t a, std::uint32_t output, std::uint32_t type, std::uint32_t source) {
-        set_type(a, kProductCompare);
-        g_AxisRecords[a].linkA.store(output);
-        g_AxisRecords[a].linkState.store(type);
-        if (output >= 1 && output <= 32) g_CompareLinkTable.source[output - 1] = source;
     }
 };
 
@@ -544,7 +524,7 @@ TEST_F(NodeCheckTest, CompareChecksRefusalsInTheirOrder) {
         int code = 0;
     };
     // Axis index 3 masters output 5, fed by group 2 (source 34), type 1.
-    auto linked = [](NodeCheckTest &t) { t.link_compare(3, 5, 1, 34); };
+    auto linked = [](NodeCheckTest &) { link_compare(3, 5, 1, 34); };
     auto with = [linked](std::function<void(NodeCheckTest &)> more) {
         return [linked, more](NodeCheckTest &t) {
             linked(t);

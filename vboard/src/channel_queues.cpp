@@ -7,6 +7,8 @@
 #include <mutex>
 #include <span>
 
+#include "queue_requests.h"
+
 namespace vboard {
 namespace {
 
@@ -28,8 +30,7 @@ constexpr std::uint32_t kOffEvent = 8;
 constexpr std::uint32_t kAxisEndBit = 1u << 27;
 constexpr std::uint32_t kRegCyclePeriodUs = 1000;
 constexpr std::uint32_t kDefaultCycleUs = 1000;
-constexpr std::uint32_t kGroups = 16;
-constexpr std::uint32_t kGroupMaxAxes = 6;
+constexpr std::uint32_t kGroups = queue_requests::kGroups;
 
 // ---------------------------------------------------------------- commands
 constexpr std::uint32_t kCmdStop = 0x50020001;
@@ -38,7 +39,6 @@ constexpr std::uint32_t kCmdPause = 0x50040001;
 constexpr std::uint32_t kCmdResume = 0x50050001;
 constexpr std::uint32_t kCmdReset = 0x50060001;
 constexpr std::uint32_t kCmdStatus = 0x50170001;
-constexpr std::uint32_t kCmdDefineGroup = 0x20160001;
 constexpr std::uint32_t kCmdAxisStep = 0x500a0001;
 constexpr std::uint32_t kCmdAxesStep = 0x50200001;
 constexpr std::uint32_t kCmdPathStep = 0x500b0001;
@@ -263,10 +263,7 @@ ChannelQueues::ChannelQueues(VirtualBoard &board) : board_(board), state_(std::m
                                            queue.commands.size() >= kPathQueueEntries) {
                                            return false;
                                        }
-                                       Command c;
-                                       c.words.resize(bytes.size() / 4);
-                                       if (!c.words.empty()) std::memcpy(c.words.data(), bytes.data(), c.words.size() * 4);
-                                       queue.commands.push_back(std::move(c));
+                                       queue.commands.push_back(Command{queue_requests::Words(bytes)});
                                        state->ShowLevel(r, q);
                                        return true;
                                    });
@@ -292,12 +289,10 @@ ChannelQueues::ChannelQueues(VirtualBoard &board) : board_(board), state_(std::m
     board_.set_command_observer("channel queues", [weak](VirtualBoard::Registers &,
                                                          std::span<const std::uint32_t> request) {
         auto state = weak.lock();
-        if (!state || request.empty() || request[0] != kCmdDefineGroup || request.size() < 6) return;
-        const std::uint32_t group = request[4];
-        const std::uint32_t count = std::min(request[5], kGroupMaxAxes);
-        if (group >= kGroups || request.size() < 6 + static_cast<std::size_t>(count)) return;
+        std::uint32_t group = 0;
+        std::span<const std::uint32_t> members;
+        if (!state || !queue_requests::GroupDefinition(request, group, members)) return;
         std::lock_guard lock(state->mutex);
-        const std::span<const std::uint32_t> members = request.subspan(6, count);
         state->groups[group].assign(members.begin(), members.end());
     });
     board_.set_cycle_handler("channel queues", [weak](VirtualBoard::Registers &r, std::uint32_t cycles) {

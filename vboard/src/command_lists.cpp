@@ -9,6 +9,8 @@
 #include <mutex>
 #include <span>
 
+#include "queue_requests.h"
+
 namespace vboard {
 namespace {
 
@@ -31,8 +33,8 @@ constexpr std::uint32_t kOffRecordPos = 2;
 constexpr std::uint32_t kOffVelocity = 6;
 constexpr std::uint32_t kRegCyclePeriodUs = 1000;
 constexpr std::uint32_t kDefaultCycleUs = 1000;
-constexpr std::uint32_t kGroups = 16;
-constexpr std::uint32_t kGroupMaxAxes = 6;
+constexpr std::uint32_t kGroups = queue_requests::kGroups;
+constexpr std::uint32_t kGroupMaxAxes = queue_requests::kGroupMaxAxes;
 constexpr std::uint32_t kMaxSlave = 64;
 constexpr std::uint32_t kInputImage = 6454;
 constexpr std::uint32_t kOutputImage = 7094;
@@ -50,7 +52,6 @@ constexpr std::uint32_t kCmdPause = 0x60020001;
 constexpr std::uint32_t kCmdResume = 0x60030001;
 constexpr std::uint32_t kCmdReset = 0x60050001;
 constexpr std::uint32_t kCmdStatus = 0x60060001;
-constexpr std::uint32_t kCmdDefineGroup = 0x20160001;
 constexpr std::uint32_t kSyncCommands[] = {kCmdStart, kCmdStop, kCmdStopAlt, kCmdPause,
                                            kCmdResume, kCmdReset, kCmdStatus};
 constexpr std::uint32_t kRequestListWord = 4;
@@ -581,10 +582,7 @@ CommandLists::CommandLists(VirtualBoard &board) : board_(board), state_(std::mak
                                            list.nodes.size() >= kListQueueEntries) {
                                            return false;
                                        }
-                                       Node c;
-                                       c.words.resize(bytes.size() / 4);
-                                       if (!c.words.empty()) std::memcpy(c.words.data(), bytes.data(), c.words.size() * 4);
-                                       list.nodes.push_back(std::move(c));
+                                       list.nodes.push_back(Node{queue_requests::Words(bytes)});
                                        state->Show(r, n);
                                        return true;
                                    });
@@ -603,12 +601,10 @@ CommandLists::CommandLists(VirtualBoard &board) : board_(board), state_(std::mak
     board_.set_command_observer("command lists", [weak](VirtualBoard::Registers &,
                                                         std::span<const std::uint32_t> request) {
         auto state = weak.lock();
-        if (!state || request.size() < 6 || request[0] != kCmdDefineGroup) return;
-        const std::uint32_t group = request[4];
-        const std::uint32_t count = std::min(request[5], kGroupMaxAxes);
-        if (group >= kGroups || request.size() < 6 + static_cast<std::size_t>(count)) return;
+        std::uint32_t group = 0;
+        std::span<const std::uint32_t> members;
+        if (!state || !queue_requests::GroupDefinition(request, group, members)) return;
         std::lock_guard lock(state->mutex);
-        const std::span<const std::uint32_t> members = request.subspan(6, count);
         state->groups[group].assign(members.begin(), members.end());
     });
     board_.set_cycle_handler("command lists", [weak](VirtualBoard::Registers &r, std::uint32_t cycles) {
