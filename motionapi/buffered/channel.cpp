@@ -22,6 +22,9 @@ void FreeLookAhead(McLookAheadTable &table) {
 }  // namespace
 
 void McChannelExecutorInit(McChannel &ch) {
+    // Tables a channel already holds go first: initialising it again (the
+    // tests do, between runs) must not drop them unfreed.
+    McChannelExecutorFree(ch);
     ch.channelNumber = 0;
     ch.extraAxisFlag = 0;
     ch.extraAxisIndex = -1;

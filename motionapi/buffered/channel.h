@@ -169,7 +169,8 @@ struct McChannel {
 
 extern McChannel g_Channels[mc::kChannelCount];
 
-// Construction and destruction at load and unload.
+// Construction and destruction at load and unload; Init frees what the
+// channel holds first.
 void McChannelExecutorInit(McChannel &ch);
 void McChannelExecutorFree(McChannel &ch);
 void McInitChannels();
