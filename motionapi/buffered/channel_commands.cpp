@@ -11,23 +11,17 @@
 
 namespace {
 
-constexpr std::uint32_t kWordStop = 0x50020001;
-constexpr std::uint32_t kWordStopReset = 0x50030001;
-constexpr std::uint32_t kWordPause = 0x50040001;
-constexpr std::uint32_t kWordResume = 0x50050001;
-constexpr std::uint32_t kWordReset = 0x50060001;
-constexpr std::uint32_t kWordStatus = 0x50170001;
+using namespace mc::channel_control;
 
-constexpr std::uint32_t kFunStop = 0x10050048;
+constexpr std::uint32_t kWordStopReset = 0x50030001;
+
 constexpr std::uint32_t kFunStopReset = 0x10050049;
 constexpr std::uint32_t kFunPause = 0x10050046;
 constexpr std::uint32_t kFunResume = 0x10050047;
 constexpr std::uint32_t kFunReset = 0x1005004a;
-constexpr std::uint32_t kFunStatus = 0x10050056;
 
 constexpr char kMsgMckErrorNoCode[] = "CMD=0x%x, FUN=0x%x, MCK return error";
 constexpr char kMsgSyncErrorNoCode[] = "CMD=0x%x, FUN=0x%x, WDF SyncImmCmd return error";
-constexpr char kMsgWaitTimeout[] = "CMD=0x%x, FUN=0x%x, Wait time out";
 
 // Reply word 5 of the status command while the channel runs.
 constexpr std::uint32_t kBoardChannelRunning = 1;

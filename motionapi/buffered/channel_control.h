@@ -30,3 +30,16 @@ int McChGetStatusCmd(int ch);
 
 // The value McChGetStatusCmd returns for a running channel.
 inline constexpr int kChannelRunning = 2;
+
+// Channel command words and log functions that the exports and their
+// workers share.
+namespace mc::channel_control {
+inline constexpr std::uint32_t kWordStop = 0x50020001;
+inline constexpr std::uint32_t kWordPause = 0x50040001;
+inline constexpr std::uint32_t kWordResume = 0x50050001;
+inline constexpr std::uint32_t kWordReset = 0x50060001;
+inline constexpr std::uint32_t kWordStatus = 0x50170001;
+inline constexpr std::uint32_t kFunStop = 0x10050048;
+inline constexpr std::uint32_t kFunStatus = 0x10050056;
+inline constexpr char kMsgWaitTimeout[] = "CMD=0x%x, FUN=0x%x, Wait time out";
+}  // namespace mc::channel_control

@@ -14,27 +14,21 @@
 
 namespace {
 
+using namespace mc::channel_control;
+
 constexpr std::uint32_t kWordStart = 0x50000001;
-constexpr std::uint32_t kWordStop = 0x50020001;
-constexpr std::uint32_t kWordPause = 0x50040001;
-constexpr std::uint32_t kWordResume = 0x50050001;
-constexpr std::uint32_t kWordReset = 0x50060001;
 constexpr std::uint32_t kWordCheckBuffer = 0x50070001;
 constexpr std::uint32_t kWordLock = 0x50080001;
 constexpr std::uint32_t kWordProfile = 0x50090001;
-constexpr std::uint32_t kWordStatus = 0x50170001;
 constexpr std::uint32_t kWordOverride = 0x501a0001;
 
 constexpr std::uint32_t kFunStart = 0x1005003a;
-constexpr std::uint32_t kFunStop = 0x10050048;
 constexpr std::uint32_t kFunCheckBuffer = 0x1005004b;
 constexpr std::uint32_t kFunLock = 0x1005004c;
 constexpr std::uint32_t kFunProfile = 0x1005004d;
-constexpr std::uint32_t kFunStatus = 0x10050056;
 constexpr std::uint32_t kFunOverride = 0x1005005f;
 
 constexpr char kMsgChannelConflict[] = "CMD=0x%x, FUN=0x%x, Channel conflict";
-constexpr char kMsgWaitTimeout[] = "CMD=0x%x, FUN=0x%x, Wait time out";
 
 constexpr int kStopAtBoundaryMode = 0;
 constexpr int kStopResetMode = 1;
