@@ -157,3 +157,41 @@ TEST_F(IoImageTest, InputParameterHoldsTheSlavesStatusBit) {
 }
 
 }  // namespace
+
+namespace {
+
+// What another firmware model (a path channel's output command) sets by
+// object number lands in the same image the output commands write.
+TEST_F(IoImageTest, OutputsSetByObjectNumberLandInTheImage) {
+    struct Case {
+        const char *name;
+        std::uint32_t slave, object, value;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"first digital output", 2, 11, 1, true},
+        {"last digital output", 2, 74, 7, true},
+        {"first analog output", 2, 75, 0x12345, true},
+        {"last analog channel the registers hold", 2, 84, 9, true},
+        {"an input object", 2, 10, 1, false},
+        {"an analog channel beyond the registers", 2, 85, 1, false},
+        {"a slave without outputs", 33, 5, 1, false},
+        {"no such slave", 9, 11, 1, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        bool taken = false;
+        board().update_registers(
+            [&](vboard::VirtualBoard::Registers &r) { taken = io().set_output(r, c.slave, c.object, c.value); });
+        EXPECT_EQ(taken, c.taken);
+    }
+    EXPECT_TRUE(io().digital_output(2, 1));
+    EXPECT_TRUE(io().digital_output(2, 64));
+    EXPECT_FALSE(io().digital_output(2, 2));
+    EXPECT_EQ(io().analog_output(2, 1), 0x2345u);
+    EXPECT_EQ(io().analog_output(2, 10), 9u);
+    board().update_registers([&](vboard::VirtualBoard::Registers &r) { io().set_output(r, 2, 11, 0); });
+    EXPECT_FALSE(io().digital_output(2, 1));
+}
+
+}  // namespace

@@ -126,6 +126,25 @@ struct IoImage::State {
         return 0;
     }
 
+    bool SetOutput(VirtualBoard::Registers &r, std::uint32_t number, std::uint32_t object, std::uint32_t value) const {
+        const Slave *slave = Find(number);
+        if (slave == nullptr) return false;
+        const std::uint32_t inputs = slave->di + slave->ai;
+        const std::uint32_t outputs = inputs + slave->dout;
+        if (object > inputs && object <= outputs && DigitalBit(slave->dout, object - inputs)) {
+            const std::uint32_t bit = object - inputs;
+            PutBit(r, DigitalRegister(kOutputRegisters, number, bit), (bit - 1) % 32, value != 0);
+            return true;
+        }
+        if (object > outputs && AnalogChannel(slave->ao, object - outputs)) {
+            const std::uint32_t channel = object - outputs;
+            PutHalf(r, AnalogRegister(kOutputRegisters, number, channel), channel,
+                    static_cast<std::uint16_t>(value & 0xFFFFu));
+            return true;
+        }
+        return false;
+    }
+
     std::int32_t InputParameter(VirtualBoard::Registers &r, std::span<const std::uint32_t> w) {
         if (w.size() < kOutputWords) return kIoShortRequest;
         const std::uint32_t number = w[kTargetWord] >> 16;
@@ -215,6 +234,14 @@ bool IoImage::set_analog_input(std::uint32_t slave, std::uint32_t channel, std::
         done = true;
     });
     return done;
+}
+
+bool IoImage::set_output(VirtualBoard::Registers &registers, std::uint32_t slave, std::uint32_t object,
+                         std::uint32_t value) const {
+    // No state lock: the slaves and their counts never change after
+    // construction, and the caller holds the board's lock, which the
+    // readers of the image take after the state lock (no inverted order).
+    return state_->SetOutput(registers, slave, object, value);
 }
 
 bool IoImage::digital_output(std::uint32_t slave, std::uint32_t bit) const {

@@ -110,6 +110,10 @@ public:
         }
         for (const vboard::MachineCompare &c : machine.compares) compare_.set_source(c.output, c.group, c.axis_index);
         lists_.set_io_slaves(machine.io_slaves);
+        // A path channel's outputs land in the slaves' process image.
+        channels_.set_output_hook([this](vboard::VirtualBoard::Registers &registers, const vboard::ChannelOutput &o) {
+            io_.set_output(registers, o.slave, o.object, o.value);
+        });
     }
 
 private:

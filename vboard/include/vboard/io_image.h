@@ -62,6 +62,14 @@ public:
     bool digital_output(std::uint32_t slave, std::uint32_t bit) const;
     std::uint16_t analog_output(std::uint32_t slave, std::uint32_t channel) const;
 
+    // An output that another firmware model sets (a path channel's output
+    // command), by object number as the output commands number them, with
+    // the board's registers at hand (the caller holds their lock): a digital
+    // object takes value != 0, an analog one the value's low 16 bits. False,
+    // nothing changed, for a slave or object it does not have.
+    bool set_output(VirtualBoard::Registers &registers, std::uint32_t slave, std::uint32_t object,
+                    std::uint32_t value) const;
+
     // While held, the slave's digital-input parameter commands start but
     // never finish (their status bit stays set).
     void hold(std::uint32_t slave, bool held);
