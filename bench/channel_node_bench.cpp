@@ -98,6 +98,7 @@ public:
     BareRing(const BareRing &) = delete;
     BareRing &operator=(const BareRing &) = delete;
     bool ok() const { return made_; }
+    std::uint32_t count() { return McRingCount(&ring_); }
     // One batch: the CPU seconds, or a negative value when a push failed.
     double batch(std::uint32_t records) {
         McRingClear(&ring_);
@@ -208,12 +209,59 @@ void ChannelNode(benchmark::State &state, const Node &node) {
     if (ring_median > 0.0) state.counters["ratio_to_ring"] = node_median / ring_median;
 }
 
+// QAX_CH_CheckBuffer of a started channel holding records: no driver
+// request, the ring's count under its lock; beside a bare McRingCount of a
+// ring of the same size.
+void ChCheckBuffer(benchmark::State &state) {
+    InProcessMotion motion;
+    if (!motion.ok()) {
+        state.SkipWithError(("QAX_Init over the in-process board gave " + std::to_string(motion.opened())).c_str());
+        return;
+    }
+    const int started = QAX_CH_Start(kChannel);
+    const int locked = QAX_CH_Lock(kChannel, 1);
+    const Node marked = MarkedValue();
+    const int put = marked.put();
+    BareRing ring;
+    if (started != 0 || locked != 0 || put != 0 || !ring.ok()) {
+        state.SkipWithError(("QAX_CH_Start gave " + std::to_string(started) + ", QAX_CH_Lock " +
+                             std::to_string(locked) + ", a node " + std::to_string(put)).c_str());
+        return;
+    }
+    std::vector<double> checks, bare;
+    for (auto _ : state) {
+        const double c0 = ThreadCpu();
+        for (int k = 0; k < kBatch; ++k) {
+            if (const int r = QAX_CH_CheckBuffer(kChannel); r != 0) {
+                state.SkipWithError(("QAX_CH_CheckBuffer gave " + std::to_string(r)).c_str());
+                return;
+            }
+        }
+        const double c1 = ThreadCpu();
+        std::uint32_t counted = 0;
+        for (int k = 0; k < kBatch; ++k) counted += ring.count();
+        benchmark::DoNotOptimize(counted);
+        const double c2 = ThreadCpu();
+        state.SetIterationTime((c1 - c0) / kBatch);
+        checks.push_back((c1 - c0) / kBatch);
+        bare.push_back((c2 - c1) / kBatch);
+    }
+    QAX_CH_Stop(kChannel, 1);
+    if (checks.empty()) return;
+    const double check_median = Median(checks);
+    const double bare_median = Median(bare);
+    state.counters["check_us"] = check_median * 1e6;
+    state.counters["ring_count_us"] = bare_median * 1e6;
+    if (bare_median > 0.0) state.counters["ratio_to_ring"] = check_median / bare_median;
+}
+
 void ChMarkedValueNode(benchmark::State &state) { ChannelNode(state, MarkedValue()); }
 void ChDigitalOutputNode(benchmark::State &state) { ChannelNode(state, DigitalOutput()); }
 void ChGroupLineNode(benchmark::State &state) { ChannelNode(state, GroupLine()); }
 BENCHMARK(ChMarkedValueNode)->Unit(benchmark::kMicrosecond)->UseManualTime()->MinTime(kMinTime);
 BENCHMARK(ChDigitalOutputNode)->Unit(benchmark::kMicrosecond)->UseManualTime()->MinTime(kMinTime);
 BENCHMARK(ChGroupLineNode)->Unit(benchmark::kMicrosecond)->UseManualTime()->MinTime(kMinTime);
+BENCHMARK(ChCheckBuffer)->Unit(benchmark::kMicrosecond)->UseManualTime()->MinTime(kMinTime);
 
 }  // namespace
 }  // namespace qax_bench
