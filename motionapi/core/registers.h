@@ -4,7 +4,10 @@
 
 #include <cstdint>
 
-// Registers n and n + 1 as one 64-bit value, low word first, under one hold.
+// Registers n and n + 1 as one 64-bit value, low word first, under one hold
+// of the command mutex, read so that both halves belong to the same value.
+// 0, -6 without the mutex (nothing stored), else the read's failure code
+// (the value stored as read).
 int McReadRegisterPair(std::uint32_t reg, std::uint64_t *value);
 int McReadEcatState(std::uint32_t *state);
 // Status words of internal axis a into its axis record (and *word when given).

@@ -1,13 +1,16 @@
 // Axis map lookup, axis types and command support, axis state reads and
 // unit scaling.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "core/axis_state.h"
 #include "core/axis_types.h"
 #include "core/board_tables.h"
 #include "core/connection.h"
+#include "core/registers.h"
 #include "core/units.h"
 #include "motion_fixture.h"
 
@@ -177,6 +180,77 @@ TEST_F(AxisTest, StateReadKeepsBitsZeroToThree) {
     comm().set_register(8741 + 15 * 2, 0xF31);
     EXPECT_EQ(McReadAxisState(2), 1u);
     EXPECT_EQ(g_AxisRecords[2].state.load(), 1u);
+}
+
+// A 64-bit board value that changes while the library reads its two halves:
+// every `period` register reads it moves on by the next of `steps`.
+class ChangingPair {
+public:
+    ChangingPair(FakeComm &comm, std::uint32_t reg, std::int64_t start, std::vector<std::int64_t> steps, int period,
+                 int phase)
+        : comm_(comm), reg_(reg), value_(start), steps_(std::move(steps)), period_(period), reads_(phase) {
+        store();
+        held_.push_back(value_);
+        comm_.set_after_read([this](std::uint32_t) {
+            if (++reads_ % period_ != 0) return;
+            value_ += steps_[next_step_++ % steps_.size()];
+            held_.push_back(value_);
+            store();
+        });
+    }
+    ~ChangingPair() { comm_.set_after_read(nullptr); }
+    bool was_held(std::int64_t v) const { return std::find(held_.begin(), held_.end(), v) != held_.end(); }
+    int reads() const { return reads_; }
+
+private:
+    void store() {
+        auto raw = static_cast<std::uint64_t>(value_);
+        comm_.set_register(reg_, static_cast<std::uint32_t>(raw));
+        comm_.set_register(reg_ + 1, static_cast<std::uint32_t>(raw >> 32));
+    }
+    FakeComm &comm_;
+    std::uint32_t reg_;
+    std::int64_t value_;
+    std::vector<std::int64_t> steps_;
+    int period_;
+    int reads_;
+    std::size_t next_step_ = 0;
+    std::vector<std::int64_t> held_;
+};
+
+TEST_F(AxisTest, RegisterPairHalvesBelongToOneValueWhileTheBoardChangesIt) {
+    constexpr std::int64_t k32 = std::int64_t{1} << 32;
+    struct Case {
+        const char *name;
+        std::int64_t start;
+        std::vector<std::int64_t> steps;
+    };
+    const Case cases[] = {
+        {"resting at 0 with a count of jitter", 0, {-1, +1}},
+        {"moving down through 0", 3, {-1}},
+        {"moving up through 2^32", k32 - 3, {+1}},
+        {"moving fast down through -2^32", -k32 + 7, {-5}},
+    };
+    constexpr int kPeriod = 5;  // register reads per board update
+    for (const Case &c : cases) {
+        for (int phase = 0; phase < kPeriod; ++phase) {
+            ChangingPair pair(comm(), 8738 + 15, c.start, c.steps, kPeriod, phase);
+            for (int i = 0; i < 12; ++i) {
+                std::uint64_t raw = 0;
+                ASSERT_EQ(McReadRegisterPair(8738 + 15, &raw), 0);
+                EXPECT_TRUE(pair.was_held(static_cast<std::int64_t>(raw)))
+                    << c.name << ", phase " << phase << ", read " << i << ": " << static_cast<std::int64_t>(raw)
+                    << " was never the board's value";
+            }
+        }
+    }
+}
+
+TEST_F(AxisTest, RegisterPairReadEndsOnABoardThatChangesOnEveryRead) {
+    ChangingPair pair(comm(), 8738 + 15, 0, {-1, +1}, 1, 0);
+    std::uint64_t raw = 0;
+    EXPECT_EQ(McReadRegisterPair(8738 + 15, &raw), 0);
+    EXPECT_LE(pair.reads(), 12) << "a bounded number of block reads of three registers";
 }
 
 TEST_F(AxisTest, PositionReadKeepsTheLastKnownValueOnFailure) {

@@ -112,7 +112,7 @@ struct FakeCalls {
     static int Reset(std::uint8_t) { return c().reset_result.load(); }
     static int SetParameter(std::uint32_t, std::uint64_t) { return 0; }
     static int ReadRegister32(std::uint32_t index, std::uint32_t *value) {
-        *value = c().get_register(index);
+        *value = c().read_register(index);
         return 0;
     }
     static int WriteRegister32(std::uint32_t index, const std::uint32_t *value) {
@@ -120,7 +120,7 @@ struct FakeCalls {
         return 0;
     }
     static int ReadMultiRegister32(const std::uint32_t *indices, std::uint32_t *values, int count) {
-        for (int i = 0; i < count; ++i) values[i] = c().get_register(indices[i]);
+        for (int i = 0; i < count; ++i) values[i] = c().read_register(indices[i]);
         return 0;
     }
     static int SyncImmediateCmd(const void *, std::uint32_t, void *out, std::uint32_t outLen, std::uint32_t *returned) {
@@ -243,6 +243,22 @@ std::uint32_t FakeComm::get_register(std::uint32_t index) {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = registers_.find(index);
     return it == registers_.end() ? 0 : it->second;
+}
+
+void FakeComm::set_after_read(std::function<void(std::uint32_t index)> hook) {
+    std::lock_guard<std::mutex> guard(lock_);
+    after_read_ = std::move(hook);
+}
+
+std::uint32_t FakeComm::read_register(std::uint32_t index) {
+    std::uint32_t value = get_register(index);
+    std::function<void(std::uint32_t)> hook;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        hook = after_read_;
+    }
+    if (hook) hook(index);
+    return value;
 }
 
 std::vector<FakeComm::ChannelCommand> FakeComm::channel_commands() {

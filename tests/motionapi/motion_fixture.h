@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -99,15 +100,21 @@ public:
     void set_card_log(std::uint32_t word0, const std::string &text);
     // Zero-filled module block of the log library with entries 0..count-1 set.
     void set_log_modules(int count);
+    // Called after each register the library reads (alone or in a block),
+    // as a board that changes its registers between two reads.
+    void set_after_read(std::function<void(std::uint32_t index)> hook);
 
 private:
     friend struct FakeCalls;
+    // A register as the library reads it: its value, then the read hook.
+    std::uint32_t read_register(std::uint32_t index);
     std::mutex lock_;
     std::map<std::uint32_t, std::uint32_t> registers_;
     std::map<int, std::vector<std::uint8_t>> variables_;
     std::vector<std::uint8_t> log_block_;
     std::vector<std::uint8_t> card_log_ = std::vector<std::uint8_t>(124, 0);
     std::vector<ChannelCommand> channel_commands_;
+    std::function<void(std::uint32_t)> after_read_;
     McCommCalls calls_{};
 };
 
