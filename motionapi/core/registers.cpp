@@ -1,6 +1,5 @@
 #include "registers.h"
 
-#include <iterator>
 #include <mutex>
 
 #include "axis_state.h"
@@ -34,29 +33,34 @@ int ReadMaskBlock(std::uint32_t first, std::uint32_t count, std::uint32_t *value
 
 }  // namespace
 
-// The board changes a 64-bit value between any two of our reads, so two
-// plain reads can pair the old low word with the new high word: an axis
-// resting at count 0 with a count of jitter would now and then read about
-// -2^32. One block request reads low, high, low again; the high word belongs
-// to the low word when both low reads agree (the value did not change in
-// between). Otherwise the request is made again, a bounded number of times;
-// the last one's first pair is taken as it stands.
+// The board changes a 64-bit value between any two of our reads, so the low
+// and high word alone can pair the old low word with the new high word: an
+// axis resting at count 0 with a count of jitter would now and then read
+// about -2^32. The low word is read again after the high word; the pair
+// stands when both low reads agree (the value did not change in between).
+// Otherwise the high and low word are read again, a bounded number of times,
+// and the last pair read is taken as it stands.
 int McReadRegisterPair(std::uint32_t reg, std::uint64_t *value) {
     McCmdLock lock;
     if (!lock.owned()) {
         return mc::kMutexFailedCode;
     }
     constexpr int kPairReadAttempts = 4;
-    const std::uint32_t indices[] = {reg, reg + 1, reg};
-    std::uint32_t read[std::size(indices)] = {};
-    int code = 0;
-    for (int attempt = 0; attempt < kPairReadAttempts; ++attempt) {
-        code = McComm().ReadMultiRegister32(indices, read, static_cast<int>(std::size(indices)));
-        if (code != 0 || read[0] == read[2]) {
+    std::uint32_t low = 0;
+    std::uint32_t high = 0;
+    int code = McComm().ReadRegister32(reg, &low);
+    for (int attempt = 0; code == 0 && attempt < kPairReadAttempts; ++attempt) {
+        code = McComm().ReadRegister32(reg + 1, &high);
+        std::uint32_t lowAgain = 0;
+        if (code == 0) {
+            code = McComm().ReadRegister32(reg, &lowAgain);
+        }
+        if (code != 0 || lowAgain == low) {
             break;
         }
+        low = lowAgain;
     }
-    *value = static_cast<std::uint64_t>(read[0]) | (static_cast<std::uint64_t>(read[1]) << 32);
+    *value = static_cast<std::uint64_t>(low) | (static_cast<std::uint64_t>(high) << 32);
     return code;
 }
 

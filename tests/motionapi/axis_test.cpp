@@ -250,7 +250,7 @@ TEST_F(AxisTest, RegisterPairReadEndsOnABoardThatChangesOnEveryRead) {
     ChangingPair pair(comm(), 8738 + 15, 0, {-1, +1}, 1, 0);
     std::uint64_t raw = 0;
     EXPECT_EQ(McReadRegisterPair(8738 + 15, &raw), 0);
-    EXPECT_LE(pair.reads(), 12) << "a bounded number of block reads of three registers";
+    EXPECT_LE(pair.reads(), 9) << "the low word, then at most four times the high and the low word";
 }
 
 TEST_F(AxisTest, PositionReadKeepsTheLastKnownValueOnFailure) {
