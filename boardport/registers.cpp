@@ -1,7 +1,9 @@
 // Single and block register access.
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include "boardport.h"
 #include "driver.h"
@@ -21,17 +23,57 @@ int single_request(std::uint32_t code, WdfRegRecord &record) {
     return returned == sizeof record ? kOk : kRegisterFailed;
 }
 
-// The block record is 98 KB: one per thread, reused, zero-filled before each use.
-WdfMultiRegRecord *block_record() {
-    thread_local std::unique_ptr<WdfMultiRegRecord> record;
-    if (!record) {
-        record.reset(new (std::nothrow) WdfMultiRegRecord);
+// The block record is 98 KB: records are kept for reuse, one per request in
+// flight, and zero-filled before each use. They are shared through a pool,
+// not held per thread: a thread_local object with a destructor in a DLL is
+// destroyed at thread exit after the runtime has freed its storage (MinGW),
+// so a thread that had made block requests freed a stale pointer when it
+// ended and corrupted the heap.
+class BlockRecordLease {
+public:
+    BlockRecordLease() {
+        {
+            std::lock_guard lock(pool_lock());
+            if (!pool().empty()) {
+                record_ = std::move(pool().back());
+                pool().pop_back();
+            }
+        }
+        if (!record_) {
+            record_.reset(new (std::nothrow) WdfMultiRegRecord);
+        }
+        if (record_) {
+            std::memset(record_.get(), 0, sizeof(WdfMultiRegRecord));
+        }
     }
-    if (record) {
-        std::memset(record.get(), 0, sizeof(WdfMultiRegRecord));
+    ~BlockRecordLease() {
+        if (!record_) {
+            return;
+        }
+        std::lock_guard lock(pool_lock());
+        try {
+            pool().push_back(std::move(record_));
+        } catch (const std::bad_alloc &) {
+            // No room to keep it: the record is freed with the lease.
+        }
     }
-    return record.get();
-}
+    BlockRecordLease(const BlockRecordLease &) = delete;
+    BlockRecordLease &operator=(const BlockRecordLease &) = delete;
+
+    WdfMultiRegRecord *get() const { return record_.get(); }
+
+private:
+    static std::mutex &pool_lock() {
+        static std::mutex lock;
+        return lock;
+    }
+    static std::vector<std::unique_ptr<WdfMultiRegRecord>> &pool() {
+        static std::vector<std::unique_ptr<WdfMultiRegRecord>> records;
+        return records;
+    }
+
+    std::unique_ptr<WdfMultiRegRecord> record_;
+};
 
 enum class Direction { read, write };
 
@@ -42,7 +84,8 @@ int block_request(std::uint32_t code, Direction direction, const std::uint32_t *
     if (indices == nullptr || (direction == Direction::read ? read_values == nullptr : write_values == nullptr)) {
         return kRegisterFailed;
     }
-    WdfMultiRegRecord *record = block_record();
+    const BlockRecordLease lease;
+    WdfMultiRegRecord *record = lease.get();
     if (record == nullptr) {
         return kRegisterFailed;
     }

@@ -1,7 +1,13 @@
 // Single and block register access: the request records, the values and
 // what a failed request leaves behind.
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <thread>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "board_env.h"
 #include "boardport.h"
@@ -214,6 +220,30 @@ TEST_F(BoardportRegisters, BlockRecordIsZeroFilledForEachRequest) {
     EXPECT_EQ(u32_at(request.input, kCountOffset), 3u);
     EXPECT_TRUE(all_zero(request.input, kCountOffset + 4, kBlockBytes));
     EXPECT_EQ(board().get_register(0x41), 0xBu);
+}
+
+// Threads come and go in an application; each one's block requests must
+// leave nothing behind that its end frees from freed memory (wine's heap
+// check, on in the Windows test runs, reports such a free).
+TEST_F(BoardportRegisters, ThreadsThatMadeBlockRequestsEndCleanly) {
+    board().set_register(0x60, 0x1234);
+    constexpr int kThreads = 8;
+    std::atomic<int> good{0};
+    for (int round = 0; round < kThreads; ++round) {
+        std::thread([&] {
+            Block block(2);
+            block.indices = {0x60, 0x61};
+            if (block.call(Form::read32, 2) == 0 && block.values32[0] == 0x1234) ++good;
+        }).join();
+    }
+    EXPECT_EQ(good.load(), kThreads);
+#if defined(_WIN32)
+    EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr)) << "the process heap is damaged";
+#endif
+    Block after(1);
+    after.indices = {0x60};
+    ASSERT_EQ(after.call(Form::read32, 1), 0);
+    EXPECT_EQ(after.values32[0], 0x1234u);
 }
 
 TEST_F(BoardportRegisters, BlockRequestCodesAndValues) {

@@ -19,12 +19,13 @@ VirtualBoard::DirectReply answer_direct(BoardCore &board, std::uint32_t code, st
     }
     // The handlers may write up to the largest reply whatever the capacity
     // (a parameter request reports 16 bytes into no buffer), so they write
-    // into room of that size; one per thread, made once. Never the caller's
-    // buffer, which may be the input too (as with buffered I/O control).
-    thread_local std::vector<std::uint8_t> scratch(constants::kMaxRequestInput);
+    // into room of that size, made for each request. Never the caller's
+    // buffer, which may be the input too (as with buffered I/O control). Not
+    // kept per thread either: a thread_local object with a destructor is
+    // destroyed at thread exit after the MinGW runtime has freed its storage.
+    std::vector<std::uint8_t> scratch(constants::kMaxRequestInput);
     const std::size_t capacity = std::min(output.size(), scratch.size());
     const auto declared = static_cast<std::uint32_t>(std::min<std::size_t>(output.size(), UINT32_MAX));
-    std::fill_n(scratch.begin(), capacity, 0);
     RequestOutcome outcome;
     {
         std::lock_guard lock(board.mutex);
