@@ -1,6 +1,7 @@
 // The exported calls of the journal library.
 #include <cstring>
 #include <ctime>
+#include <type_traits>
 
 #include "journal.h"
 #include "log_file.h"
@@ -40,7 +41,10 @@ JOURNAL_API int QAX_CALL LOG_SetLog(uint8_t level, int module, int code, const c
 
 JOURNAL_API const JournalLogRecord *QAX_CALL LOG_GetLog(int index) {
     if (index < 0) return nullptr;
-    // Each thread gets its own copy, so a reader never sees a slot being overwritten.
+    // Each thread gets its own copy, so a reader never sees a slot being
+    // overwritten. Without a destructor: MinGW destroys a DLL's thread_local
+    // objects from storage it has already freed.
+    static_assert(std::is_trivially_destructible_v<JournalLogRecord>);
     thread_local JournalLogRecord copy{};
     const auto record = ring().at(static_cast<std::size_t>(index));
     if (!record) return nullptr;
