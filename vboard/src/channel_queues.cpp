@@ -286,21 +286,7 @@ ChannelQueues::ChannelQueues(VirtualBoard &board) : board_(board), state_(std::m
             return reached;
         });
     }
-    board_.set_command_observer("channel queues", [weak](VirtualBoard::Registers &,
-                                                         std::span<const std::uint32_t> request) {
-        auto state = weak.lock();
-        std::uint32_t group = 0;
-        std::span<const std::uint32_t> members;
-        if (!state || !queue_requests::GroupDefinition(request, group, members)) return;
-        std::lock_guard lock(state->mutex);
-        state->groups[group].assign(members.begin(), members.end());
-    });
-    board_.set_cycle_handler("channel queues", [weak](VirtualBoard::Registers &r, std::uint32_t cycles) {
-        auto state = weak.lock();
-        if (!state) return;
-        std::lock_guard lock(state->mutex);
-        for (std::uint32_t c = 0; c < cycles; ++c) state->Cycle(r);
-    });
+    queue_requests::WatchGroupsAndCycles(board_, "channel queues", weak);
     board_.update_registers([this](VirtualBoard::Registers &r) {
         std::lock_guard lock(state_->mutex);
         for (std::uint32_t q = 0; q < kPathChannels; ++q) state_->ShowLevel(r, q);
@@ -310,8 +296,7 @@ ChannelQueues::ChannelQueues(VirtualBoard &board) : board_(board), state_(std::m
 ChannelQueues::~ChannelQueues() {
     for (std::uint32_t q = 0; q < kPathChannels; ++q) board_.set_channel_handler(static_cast<int>(kFirstLink + q), nullptr);
     for (std::uint32_t word : kSyncCommands) board_.set_command_handler(word, nullptr);
-    board_.set_command_observer("channel queues", nullptr);
-    board_.set_cycle_handler("channel queues", nullptr);
+    queue_requests::ForgetGroupsAndCycles(board_, "channel queues");
 }
 
 void ChannelQueues::hold_full(std::uint32_t channel, bool held) {

@@ -598,21 +598,7 @@ CommandLists::CommandLists(VirtualBoard &board) : board_(board), state_(std::mak
             return state->Command(r, word, n, reply);
         });
     }
-    board_.set_command_observer("command lists", [weak](VirtualBoard::Registers &,
-                                                        std::span<const std::uint32_t> request) {
-        auto state = weak.lock();
-        std::uint32_t group = 0;
-        std::span<const std::uint32_t> members;
-        if (!state || !queue_requests::GroupDefinition(request, group, members)) return;
-        std::lock_guard lock(state->mutex);
-        state->groups[group].assign(members.begin(), members.end());
-    });
-    board_.set_cycle_handler("command lists", [weak](VirtualBoard::Registers &r, std::uint32_t cycles) {
-        auto state = weak.lock();
-        if (!state) return;
-        std::lock_guard lock(state->mutex);
-        for (std::uint32_t c = 0; c < cycles; ++c) state->Cycle(r);
-    });
+    queue_requests::WatchGroupsAndCycles(board_, "command lists", weak);
     board_.update_registers([this](VirtualBoard::Registers &r) {
         std::lock_guard lock(state_->mutex);
         for (std::uint32_t n = 0; n < kCommandLists; ++n) state_->Show(r, n);
@@ -622,8 +608,7 @@ CommandLists::CommandLists(VirtualBoard &board) : board_(board), state_(std::mak
 CommandLists::~CommandLists() {
     for (std::uint32_t n = 0; n < kCommandLists; ++n) board_.set_channel_handler(static_cast<int>(kFirstLink + n), nullptr);
     for (std::uint32_t word : kSyncCommands) board_.set_command_handler(word, nullptr);
-    board_.set_command_observer("command lists", nullptr);
-    board_.set_cycle_handler("command lists", nullptr);
+    queue_requests::ForgetGroupsAndCycles(board_, "command lists");
 }
 
 void CommandLists::set_group_axes(std::uint32_t group, std::vector<std::uint32_t> axes) {

@@ -6,8 +6,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <span>
+#include <string>
 #include <vector>
+
+#include "vboard/vboard.h"
 
 namespace vboard::queue_requests {
 
@@ -36,6 +41,32 @@ inline bool GroupDefinition(std::span<const std::uint32_t> request, std::uint32_
     if (group >= kGroups || request.size() < kGroupMembersWord + static_cast<std::size_t>(count)) return false;
     members = request.subspan(kGroupMembersWord, count);
     return true;
+}
+
+// Registers, under `key`, what both queue models do alike: keep their group
+// table from the group definitions the board sees, and run their cycles.
+// State has `mutex`, `groups` (indexed by group) and `Cycle(registers)`.
+template <typename State>
+void WatchGroupsAndCycles(VirtualBoard &board, const std::string &key, std::weak_ptr<State> weak) {
+    board.set_command_observer(key, [weak](VirtualBoard::Registers &, std::span<const std::uint32_t> request) {
+        auto state = weak.lock();
+        std::uint32_t group = 0;
+        std::span<const std::uint32_t> members;
+        if (!state || !GroupDefinition(request, group, members)) return;
+        std::lock_guard lock(state->mutex);
+        state->groups[group].assign(members.begin(), members.end());
+    });
+    board.set_cycle_handler(key, [weak](VirtualBoard::Registers &r, std::uint32_t cycles) {
+        auto state = weak.lock();
+        if (!state) return;
+        std::lock_guard lock(state->mutex);
+        for (std::uint32_t c = 0; c < cycles; ++c) state->Cycle(r);
+    });
+}
+
+inline void ForgetGroupsAndCycles(VirtualBoard &board, const std::string &key) {
+    board.set_command_observer(key, nullptr);
+    board.set_cycle_handler(key, nullptr);
 }
 
 }  // namespace vboard::queue_requests
