@@ -92,8 +92,35 @@ foreach(way IN LISTS qax_wine_ways)
     break()
   endif()
 endforeach()
+# Whether the CPU is emulated: the emulator is in the command, or the kernel
+# hands programs of this width to it (a binfmt entry, on a kernel without
+# 32-bit support). Wine cannot run everything there, and each start takes
+# tens of seconds: tests/CMakeLists.txt then registers only what
+# tests/windows/under-emulation.txt names, each program as one test.
+set(qax_wine_emulated OFF)
+if(QAX_WINDOWS_RUN_TESTS AND QAX_WINE_USER_EMULATOR)
+  list(GET QAX_WINE_COMMAND 0 qax_wine_first)
+  if(NOT qax_wine_first STREQUAL QAX_WINE_LOADER)
+    set(qax_wine_emulated ON)
+  elseif(QAX_WINE_BINFMT_INTERPRETER)
+    # An enabled entry whose interpreter is that emulator, whatever its name.
+    file(GLOB qax_binfmt_entries /proc/sys/fs/binfmt_misc/*)
+    list(FILTER qax_binfmt_entries EXCLUDE REGEX "/(register|status)$")
+    foreach(entry IN LISTS qax_binfmt_entries)
+      file(STRINGS ${entry} qax_binfmt_lines LIMIT_COUNT 2)
+      if(qax_binfmt_lines MATCHES "^enabled;interpreter [^;]*(${QAX_WINE_BINFMT_INTERPRETER})")
+        set(qax_wine_emulated ON)
+      endif()
+    endforeach()
+  endif()
+endif()
+# In the cache for the scripts that read it (scripts/test-all).
+set(QAX_WINE_EMULATED ${qax_wine_emulated} CACHE INTERNAL "The Windows test programs run on an emulated CPU")
 if(QAX_WINDOWS_RUN_TESTS)
   list(JOIN QAX_WINE_COMMAND " " qax_wine_text)
+  if(QAX_WINE_EMULATED)
+    string(APPEND qax_wine_text " (an emulated CPU: only tests/windows/under-emulation.txt runs)")
+  endif()
   message(STATUS "Windows test programs run with: ${qax_wine_text}")
   # Every test and every discovery runs its program through wine-run.
   set(CMAKE_CROSSCOMPILING_EMULATOR /bin/bash ${QAX_WINDOWS_DIR}/wine-run ${QAX_WINE_COMMAND} --)
