@@ -102,13 +102,17 @@ if(QAX_WINDOWS_RUN_TESTS AND QAX_WINE_USER_EMULATOR)
   list(GET QAX_WINE_COMMAND 0 qax_wine_first)
   if(NOT qax_wine_first STREQUAL QAX_WINE_LOADER)
     set(qax_wine_emulated ON)
-  elseif(QAX_WINE_BINFMT_INTERPRETER)
-    # An enabled entry whose interpreter is that emulator, whatever its name.
+  elseif(QAX_WINE_BINFMT_MAGIC)
+    # An enabled entry that takes the loader's kind of program: on this
+    # machine the kernel does not run those itself, an emulator does,
+    # whatever the entry and its interpreter are named.
     file(GLOB qax_binfmt_entries /proc/sys/fs/binfmt_misc/*)
     list(FILTER qax_binfmt_entries EXCLUDE REGEX "/(register|status)$")
     foreach(entry IN LISTS qax_binfmt_entries)
-      file(STRINGS ${entry} qax_binfmt_lines LIMIT_COUNT 2)
-      if(qax_binfmt_lines MATCHES "^enabled;interpreter [^;]*(${QAX_WINE_BINFMT_INTERPRETER})")
+      file(STRINGS ${entry} qax_binfmt_lines LIMIT_COUNT 8)
+      list(GET qax_binfmt_lines 0 qax_binfmt_state)
+      list(FILTER qax_binfmt_lines INCLUDE REGEX "${QAX_WINE_BINFMT_MAGIC}")
+      if(qax_binfmt_state STREQUAL "enabled" AND qax_binfmt_lines)
         set(qax_wine_emulated ON)
       endif()
     endforeach()

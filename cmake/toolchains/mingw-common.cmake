@@ -2,9 +2,9 @@
 # QAX_MINGW_TRIPLE (i686-w64-mingw32 or x86_64-w64-mingw32), QAX_WINE_LOADER
 # (the wine loader that runs programs of that width) and, where a kernel may
 # refuse programs of that width, QAX_WINE_USER_EMULATOR (the user-mode
-# emulator that runs the loader there) and QAX_WINE_BINFMT_INTERPRETER (the
-# interpreter of a kernel binfmt entry that hands such programs to the
-# emulator by itself). cmake/windows.cmake
+# emulator that runs the loader there) and QAX_WINE_BINFMT_MAGIC (the magic
+# of a kernel binfmt entry that hands such programs to an emulator by
+# itself). cmake/windows.cmake
 # chooses between them.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_VERSION 10)
