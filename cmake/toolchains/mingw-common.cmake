@@ -4,8 +4,7 @@
 # refuse programs of that width, QAX_WINE_USER_EMULATOR (the user-mode
 # emulator that runs the loader there) and QAX_WINE_BINFMT_MAGIC (the magic
 # of a kernel binfmt entry that hands such programs to an emulator by
-# itself). cmake/windows.cmake
-# chooses between them.
+# itself). cmake/windows.cmake chooses between them.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_VERSION 10)
 
